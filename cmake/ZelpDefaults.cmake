@@ -1,0 +1,18 @@
+# Settings every target of our own gets: the warning wall, the source root on
+# the include path. Sanitizers are not here: they live in the presets.
+function(zelp_target_defaults target)
+  target_compile_options(${target} PRIVATE
+    $<$<CXX_COMPILER_ID:GNU,Clang>:-Wall -Wextra -Werror>)
+  target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+endfunction()
+
+# A JNI library: only the Java_ entry points leave it.
+function(zelp_jni_library target)
+  target_include_directories(${target} PRIVATE ${JNI_INCLUDE_DIRS})
+  if(NOT WIN32)
+    target_link_options(${target} PRIVATE
+      -Wl,--version-script=${PROJECT_SOURCE_DIR}/cmake/jni-exports.map
+      -Wl,--no-undefined
+      -static-libstdc++ -static-libgcc)
+  endif()
+endfunction()
