@@ -21,6 +21,8 @@ PlatformOps& Os() {
 ScopedPlatform::ScopedPlatform(PlatformOps& ops)
     : m_pPrevious(g_pInForce.exchange(&ops, std::memory_order_acq_rel)) {}
 
-ScopedPlatform::~ScopedPlatform() { g_pInForce.store(m_pPrevious, std::memory_order_release); }
+ScopedPlatform::~ScopedPlatform() {
+    g_pInForce.store(m_pPrevious, std::memory_order_release);
+}
 
 }  // namespace zelp

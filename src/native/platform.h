@@ -106,8 +106,8 @@ public:
 
     // A new unnamed event (the logic always asks for manual reset, unsignalled).
     // Null on failure.
-    virtual HANDLE CreateEventA(LPSECURITY_ATTRIBUTES security, BOOL manualReset,
-                                BOOL initialState, LPCSTR name) = 0;
+    virtual HANDLE CreateEventA(LPSECURITY_ATTRIBUTES security, BOOL manualReset, BOOL initialState,
+                                LPCSTR name) = 0;
     virtual BOOL SetEvent(HANDLE event) = 0;
 
     // Waits for an event or a mutex. WAIT_OBJECT_0 when signalled (a mutex is
@@ -117,8 +117,7 @@ public:
     virtual DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) = 0;
 
     // A new unnamed mutex, not owned unless initialOwner. Null on failure.
-    virtual HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES security, BOOL initialOwner,
-                                LPCSTR name) = 0;
+    virtual HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES security, BOOL initialOwner, LPCSTR name) = 0;
     // FALSE with ERROR_NOT_OWNER when the calling thread does not own it.
     virtual BOOL ReleaseMutex(HANDLE mutex) = 0;
 

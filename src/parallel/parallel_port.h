@@ -49,6 +49,8 @@ public:
     static constexpr DWORD kWriteTotalTimeoutMs = 2000;
 
 private:
+    // The negotiation on a handle the caller already holds through the gate.
+    bool SwitchMode(HANDLE port, uint32_t mode);
     bool IsOnlineNt(HANDLE port);
     bool IsOnlineComm(HANDLE port);
     bool SendNegotiation(HANDLE port, unsigned short mask);

@@ -15,8 +15,12 @@ Instant DeadlineAfter(DWORD milliseconds) {
     return SteadyClock::now() + std::chrono::milliseconds(milliseconds);
 }
 
-void SetLastErrorCode(DWORD error) { t_dwLastError = error; }
-DWORD LastErrorCode() { return t_dwLastError; }
+void SetLastErrorCode(DWORD error) {
+    t_dwLastError = error;
+}
+DWORD LastErrorCode() {
+    return t_dwLastError;
+}
 
 // --- Event -------------------------------------------------------------------
 
@@ -193,8 +197,12 @@ void AppendUtf8(std::string& out, uint32_t cp) {
     }
 }
 
-bool IsHighSurrogate(uint32_t u) { return u >= 0xD800 && u <= 0xDBFF; }
-bool IsLowSurrogate(uint32_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
+bool IsHighSurrogate(uint32_t u) {
+    return u >= 0xD800 && u <= 0xDBFF;
+}
+bool IsLowSurrogate(uint32_t u) {
+    return u >= 0xDC00 && u <= 0xDFFF;
+}
 
 }  // namespace
 
