@@ -1,0 +1,109 @@
+#include "native/platform/linux/usb_sysfs.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <system_error>
+
+namespace zelp::linuxbk {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr size_t kMaxNumberDigits = 6;
+
+fs::path ClassDir(const std::string& sysfsRoot) {
+    return fs::path(sysfsRoot) / "class" / "usbmisc";
+}
+
+// A sysfs attribute's text, without the line feed the kernel ends it with.
+std::optional<std::string> ReadAttribute(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    if (!in) {
+        return std::nullopt;
+    }
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (!text.empty() && text.back() == '\n') {
+        text.pop_back();
+    }
+    return text;
+}
+
+// idVendor and idProduct read as four hexadecimal digits.
+std::optional<uint16_t> ReadHexId(const fs::path& file) {
+    const std::optional<std::string> text = ReadAttribute(file);
+    if (!text || text->empty()) {
+        return std::nullopt;
+    }
+    char* end = nullptr;
+    const unsigned long value = std::strtoul(text->c_str(), &end, 16);
+    if (*end != '\0' || value > 0xFFFF) {
+        return std::nullopt;
+    }
+    return static_cast<uint16_t>(value);
+}
+
+std::optional<UsbPrinterNode> ReadPrinter(const fs::path& entry, unsigned number) {
+    std::error_code error;
+    const fs::path interface = fs::canonical(entry / "device", error);
+    if (error) {
+        return std::nullopt;
+    }
+    const fs::path usbDevice = interface.parent_path();
+    const std::optional<uint16_t> vendor = ReadHexId(usbDevice / "idVendor");
+    const std::optional<uint16_t> product = ReadHexId(usbDevice / "idProduct");
+    if (!vendor || !product) {
+        return std::nullopt;
+    }
+    UsbPrinterNode node;
+    node.number = number;
+    node.vendorId = *vendor;
+    node.productId = *product;
+    node.serial = ReadAttribute(usbDevice / "serial");
+    return node;
+}
+
+}  // namespace
+
+std::optional<unsigned> UsbPrinterNumberFromEntry(const std::string& name) {
+    if (name.size() < 3 || name.size() > 2 + kMaxNumberDigits || name.compare(0, 2, "lp") != 0) {
+        return std::nullopt;
+    }
+    unsigned number = 0;
+    for (size_t i = 2; i < name.size(); ++i) {
+        if (name[i] < '0' || name[i] > '9') {
+            return std::nullopt;
+        }
+        number = number * 10 + static_cast<unsigned>(name[i] - '0');
+    }
+    return number;
+}
+
+std::vector<UsbPrinterNode> ListUsbPrinters(const std::string& sysfsRoot) {
+    std::vector<UsbPrinterNode> printers;
+    std::error_code error;
+    // Error-code iteration throughout: nothing may throw on a JVM's thread.
+    fs::directory_iterator it(ClassDir(sysfsRoot), error);
+    for (; !error && it != fs::directory_iterator(); it.increment(error)) {
+        const fs::path& entry = it->path();
+        const std::optional<unsigned> number = UsbPrinterNumberFromEntry(entry.filename().string());
+        if (!number) {
+            continue;
+        }
+        if (std::optional<UsbPrinterNode> printer = ReadPrinter(entry, *number)) {
+            printers.push_back(std::move(*printer));
+        }
+    }
+    std::sort(printers.begin(), printers.end(),
+              [](const UsbPrinterNode& a, const UsbPrinterNode& b) { return a.number < b.number; });
+    return printers;
+}
+
+std::optional<UsbPrinterNode> FindUsbPrinter(const std::string& sysfsRoot, unsigned number) {
+    return ReadPrinter(ClassDir(sysfsRoot) / ("lp" + std::to_string(number)), number);
+}
+
+}  // namespace zelp::linuxbk

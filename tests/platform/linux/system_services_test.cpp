@@ -1,0 +1,98 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <thread>
+
+#include "test_support.h"
+
+namespace zelp::linuxbk {
+namespace {
+
+using namespace testing;
+
+class LinuxSystemServicesTest : public ::testing::Test {
+protected:
+    LinuxPlatform m_os{"/nonexistent-sysfs", "/nonexistent-dev"};
+};
+
+TEST_F(LinuxSystemServicesTest, ReportsNtFiveOne) {
+    OSVERSIONINFOA info{};
+    info.dwOSVersionInfoSize = sizeof info;
+    ASSERT_TRUE(m_os.GetVersionExA(&info));
+    EXPECT_EQ(info.dwPlatformId, VER_PLATFORM_WIN32_NT);
+    EXPECT_EQ(info.dwMajorVersion, 5u);
+    EXPECT_EQ(info.dwMinorVersion, 1u);
+
+    OSVERSIONINFOA wrong{};
+    wrong.dwOSVersionInfoSize = sizeof wrong - 1;
+    EXPECT_FALSE(m_os.GetVersionExA(&wrong));
+    EXPECT_EQ(m_os.GetLastError(), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(wrong.dwMajorVersion, 0u);
+}
+
+TEST_F(LinuxSystemServicesTest, EventsAndMutexesKeepWindowsRules) {
+    HANDLE event = m_os.CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    ASSERT_NE(event, nullptr);
+    EXPECT_EQ(m_os.WaitForSingleObject(event, 0), WAIT_TIMEOUT);
+    ASSERT_TRUE(m_os.SetEvent(event));
+    EXPECT_EQ(m_os.WaitForSingleObject(event, 0), WAIT_OBJECT_0);
+    EXPECT_EQ(m_os.WaitForSingleObject(event, 0), WAIT_OBJECT_0) << "manual reset stays set";
+
+    HANDLE mutex = m_os.CreateMutexA(nullptr, FALSE, nullptr);
+    ASSERT_NE(mutex, nullptr);
+    EXPECT_FALSE(m_os.ReleaseMutex(mutex));
+    EXPECT_EQ(m_os.GetLastError(), ERROR_NOT_OWNER);
+    ASSERT_EQ(m_os.WaitForSingleObject(mutex, INFINITE), WAIT_OBJECT_0);
+    DWORD fromOtherThread = 0;
+    std::thread([&] { fromOtherThread = m_os.WaitForSingleObject(mutex, 10); }).join();
+    EXPECT_EQ(fromOtherThread, WAIT_TIMEOUT);
+    EXPECT_TRUE(m_os.ReleaseMutex(mutex));
+
+    EXPECT_EQ(m_os.CreateEventA(nullptr, TRUE, FALSE, "named"), nullptr);
+    EXPECT_TRUE(m_os.CloseHandle(event));
+    EXPECT_TRUE(m_os.CloseHandle(mutex));
+    EXPECT_EQ(m_os.WaitForSingleObject(event, 0), WAIT_FAILED);
+    EXPECT_EQ(m_os.OpenHandleCount(), 0u);
+}
+
+TEST_F(LinuxSystemServicesTest, WideTextBecomesUtf8WithWindowsSizing) {
+    const WCHAR text[] = {'A', 0x00C4, 0x20AC, 0xD83D, 0xDE00, 0};
+    const int needed = m_os.WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    EXPECT_EQ(needed, 1 + 2 + 3 + 4 + 1);
+    char out[16] = {};
+    BOOL usedDefault = TRUE;
+    ASSERT_EQ(m_os.WideCharToMultiByte(CP_ACP, 0, text, -1, out, sizeof out, nullptr, &usedDefault),
+              needed);
+    EXPECT_STREQ(out, "A\xC3\x84\xE2\x82\xAC\xF0\x9F\x98\x80");
+    EXPECT_FALSE(usedDefault);
+
+    EXPECT_EQ(m_os.WideCharToMultiByte(CP_ACP, 0, text, -1, out, 3, nullptr, nullptr), 0);
+    EXPECT_EQ(m_os.GetLastError(), ERROR_INSUFFICIENT_BUFFER);
+
+    const WCHAR lone[] = {'x', 0xD800, 'y'};
+    ASSERT_EQ(m_os.WideCharToMultiByte(CP_ACP, 0, lone, 3, out, sizeof out, nullptr, &usedDefault),
+              3);
+    EXPECT_EQ(std::string(out, 3), "x?y");
+    EXPECT_TRUE(usedDefault);
+}
+
+TEST_F(LinuxSystemServicesTest, LocalAllocGivesZeroedMemory) {
+    auto* memory = static_cast<unsigned char*>(m_os.LocalAlloc(LMEM_ZEROINIT, 300));
+    ASSERT_NE(memory, nullptr);
+    for (int i = 0; i < 300; ++i) {
+        ASSERT_EQ(memory[i], 0);
+    }
+    EXPECT_EQ(m_os.LocalFree(memory), nullptr);
+    void* empty = m_os.LocalAlloc(LMEM_ZEROINIT, 0);
+    EXPECT_NE(empty, nullptr);
+    m_os.LocalFree(empty);
+}
+
+TEST_F(LinuxSystemServicesTest, SleepPausesAtLeastAsLongAsAsked) {
+    const auto start = std::chrono::steady_clock::now();
+    m_os.Sleep(20);
+    EXPECT_GE(MillisecondsSince(start), 19.0);
+}
+
+}  // namespace
+}  // namespace zelp::linuxbk
