@@ -1,0 +1,187 @@
+#include "usb/device_list.h"
+
+#include <algorithm>
+
+#include "native/platform.h"
+#include "usb/identity_reply.h"
+#include "usb/usb_discovery.h"
+#include "usb/usb_key.h"
+
+namespace zelp {
+
+namespace {
+
+// The device of one identity query, closed on every way out.
+class QueryDevice {
+public:
+    explicit QueryDevice(const char* path)
+        : m_hDevice(Os().CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                     FILE_FLAG_OVERLAPPED, nullptr)) {}
+    ~QueryDevice() {
+        if (IsOpen()) {
+            Os().CloseHandle(m_hDevice);
+        }
+    }
+    QueryDevice(const QueryDevice&) = delete;
+    QueryDevice& operator=(const QueryDevice&) = delete;
+
+    bool IsOpen() const { return m_hDevice != INVALID_HANDLE_VALUE && m_hDevice != nullptr; }
+    HANDLE get() const { return m_hDevice; }
+
+private:
+    const HANDLE m_hDevice;
+};
+
+// A fresh event for one transfer on the query's shared record, closed when
+// the transfer is over.
+class TransferEvent {
+public:
+    explicit TransferEvent(OVERLAPPED& record)
+        : m_hEvent(Os().CreateEventA(nullptr, TRUE, FALSE, nullptr)) {
+        record.hEvent = m_hEvent;
+    }
+    ~TransferEvent() {
+        if (m_hEvent != nullptr) {
+            Os().CloseHandle(m_hEvent);
+        }
+    }
+    TransferEvent(const TransferEvent&) = delete;
+    TransferEvent& operator=(const TransferEvent&) = delete;
+
+    bool IsValid() const { return m_hEvent != nullptr; }
+    HANDLE get() const { return m_hEvent; }
+
+private:
+    const HANDLE m_hEvent;
+};
+
+// Ends one overlapped call of the query within `timeoutMs`. Only a transfer
+// left pending is waited for; one that runs out of time is cancelled and its
+// completion waited for, since the record and buffer are the system's until
+// then. False when the transfer did not end in time or failed at once.
+bool FinishQueryTransfer(HANDLE device, BOOL started, OVERLAPPED& record, HANDLE event,
+                         DWORD timeoutMs, DWORD& count) {
+    if (started) {
+        return true;
+    }
+    if (Os().GetLastError() != ERROR_IO_PENDING) {
+        return false;
+    }
+    if (Os().WaitForSingleObject(event, timeoutMs) != WAIT_OBJECT_0) {
+        Os().CancelIo(device);
+        Os().GetOverlappedResult(device, &record, &count, TRUE);
+        return false;
+    }
+    // What the completion says is not needed: a read that brought nothing is
+    // an empty read, and the command's byte count is not checked.
+    if (!Os().GetOverlappedResult(device, &record, &count, FALSE)) {
+        count = 0;
+    }
+    return true;
+}
+
+bool SendIdentityCommand(HANDLE device, OVERLAPPED& record) {
+    TransferEvent event(record);
+    if (!event.IsValid()) {
+        return false;
+    }
+    DWORD written = 0;
+    const BOOL started =
+        Os().WriteFile(device, kIdentityCommand, sizeof(kIdentityCommand), &written, &record);
+    return FinishQueryTransfer(device, started, record, event.get(), kIdentityWriteTimeoutMs,
+                               written);
+}
+
+enum class ReadOutcome { kAnswered, kEmpty, kMarkerOnly, kFailed };
+
+ReadOutcome ReadIdentityReply(HANDLE device, OVERLAPPED& record, std::string& text) {
+    uint8_t buffer[kIdentityReadSize] = {};
+    TransferEvent event(record);
+    if (!event.IsValid()) {
+        return ReadOutcome::kFailed;
+    }
+    DWORD received = 0;
+    const BOOL started = Os().ReadFile(device, buffer, kIdentityReadSize, &received, &record);
+    if (!FinishQueryTransfer(device, started, record, event.get(), kIdentityReadTimeoutMs,
+                             received)) {
+        return ReadOutcome::kFailed;
+    }
+    received = std::min<DWORD>(received, kIdentityReadSize);
+    const IdentityReplyScan scan = ScanIdentityReply(buffer, received);
+    if (IsEmptyIdentityRead(received, scan)) {
+        return ReadOutcome::kEmpty;
+    }
+    if (!scan.bDone) {
+        return ReadOutcome::kMarkerOnly;
+    }
+    text = scan.text;
+    return ReadOutcome::kAnswered;
+}
+
+}  // namespace
+
+bool QueryPrinterId(const char* devicePath, std::string& identityText) {
+    QueryDevice device(devicePath);
+    if (!device.IsOpen()) {
+        return false;
+    }
+    // One record serves the command and every read; each gets its own event.
+    OVERLAPPED record{};
+    if (!SendIdentityCommand(device.get(), record)) {
+        return false;
+    }
+    int empties = 0;
+    while (true) {
+        Os().Sleep(1);
+        std::string text;
+        switch (ReadIdentityReply(device.get(), record, text)) {
+            case ReadOutcome::kAnswered:
+                identityText = IdentityTextForList(text, kIdentityTextChars);
+                return true;
+            case ReadOutcome::kFailed:
+                return false;
+            case ReadOutcome::kEmpty:
+                if (++empties >= kIdentityMaxEmptyReads) {
+                    return false;
+                }
+                break;
+            case ReadOutcome::kMarkerOnly:
+                // A marker without its end is not an empty read: read on.
+                break;
+        }
+    }
+}
+
+uint32_t ListDevices(int32_t* first, int32_t* second, uint32_t capacity,
+                     const std::string& vendorIdText, const std::string& productIdText) {
+    capacity = std::min(capacity, kMaxListedPrinters);
+    if (capacity == 0 || first == nullptr || second == nullptr) {
+        return 0;
+    }
+    const std::string usbKey = FormatUsbKey(vendorIdText, productIdText);
+    uint32_t count = 0;
+    EnumUsbPrinterInterfaces({}, [&](const char* path) {
+        const std::optional<std::string> field = ExtractSerialField(path, usbKey);
+        if (!field.has_value()) {
+            return WalkStep::kGoOn;
+        }
+        const int32_t value = NumericValue(*field);
+        if (value != 0) {
+            first[count] = value;
+            second[count] = value;
+            ++count;
+        } else {
+            std::string identity;
+            if (!QueryPrinterId(path, identity)) {
+                return WalkStep::kGoOn;
+            }
+            first[count] = NumericValue(identity);
+            second[count] = 0;
+            ++count;
+        }
+        return count >= capacity ? WalkStep::kStop : WalkStep::kGoOn;
+    });
+    return count;
+}
+
+}  // namespace zelp
