@@ -1,0 +1,5 @@
+# 32-bit Windows, the library's primary target, cross-built with mingw-w64
+# (Debian: g++-mingw-w64-i686-posix) and run under Wine (wine32:i386).
+set(ZELP_MINGW_TRIPLET i686-w64-mingw32)
+set(ZELP_WINE_COMMAND wine)
+include(${CMAKE_CURRENT_LIST_DIR}/win32/mingw-common.cmake)

@@ -1,0 +1,42 @@
+# What both mingw-w64 toolchains share. The including file sets
+# ZELP_MINGW_TRIPLET and ZELP_WINE_COMMAND.
+set(CMAKE_SYSTEM_NAME Windows)
+string(REGEX REPLACE "-.*" "" CMAKE_SYSTEM_PROCESSOR ${ZELP_MINGW_TRIPLET})
+
+# The posix flavour: std::thread and std::mutex, which the portable kernel
+# objects use, need it.
+set(CMAKE_C_COMPILER ${ZELP_MINGW_TRIPLET}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${ZELP_MINGW_TRIPLET}-g++-posix)
+set(CMAKE_RC_COMPILER ${ZELP_MINGW_TRIPLET}-windres)
+
+set(CMAKE_FIND_ROOT_PATH /usr/${ZELP_MINGW_TRIPLET})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+# Test programs run under Wine. Without it the library still builds; only
+# its tests cannot run.
+find_program(ZELP_WINE_PROGRAM ${ZELP_WINE_COMMAND})
+if(ZELP_WINE_PROGRAM)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${ZELP_WINE_PROGRAM})
+endif()
+
+# A JVM loads the library into a process that has no mingw runtime beside
+# it, so everything is linked in: the DLL imports only system DLLs.
+# --kill-at: i686 mingw exports a __stdcall function as Java_..._name@N, a
+# form HotSpot never looks up; without the suffix it finds the plain JNI name.
+# (x86_64 has no such decoration; the option changes nothing there.)
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++ -Wl,--kill-at")
+set(CMAKE_MODULE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++ -Wl,--kill-at")
+
+# JNI for Windows. FindJNI looks for a JDK of the build machine, which has
+# the wrong jni_md.h (jlong is `long`, 32 bits on Windows, and no __stdcall),
+# so the headers are named here: our Windows jni_md.h, then the JDK's jni.h
+# (which includes "jni_md.h" and finds ours). The JDK must be older than 24,
+# whose headers no longer give JNICALL a calling convention; the DLL's test
+# program refuses to compile against such headers.
+set(ZELP_JDK_INCLUDE_DIR /usr/lib/jvm/java-17-openjdk-amd64/include
+    CACHE PATH "The include folder of the JDK whose jni.h a Windows build uses")
+set(JNI_INCLUDE_DIRS ${CMAKE_CURRENT_LIST_DIR}/include ${ZELP_JDK_INCLUDE_DIR})
