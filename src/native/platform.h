@@ -127,8 +127,8 @@ public:
     // --- System ----------------------------------------------------------------
 
     // Fills dwMajorVersion, dwMinorVersion, dwBuildNumber and dwPlatformId.
-    // FALSE with ERROR_INVALID_PARAMETER unless dwOSVersionInfoSize is
-    // sizeof(OSVERSIONINFOA).
+    // FALSE with ERROR_INSUFFICIENT_BUFFER unless dwOSVersionInfoSize is
+    // sizeof(OSVERSIONINFOA), as Windows answers.
     virtual BOOL GetVersionExA(LPOSVERSIONINFOA info) = 0;
 
     // UTF-16 to the ANSI code page (UTF-8 where the system has no other).

@@ -26,7 +26,7 @@ TEST_F(LinuxSystemServicesTest, ReportsNtFiveOne) {
     OSVERSIONINFOA wrong{};
     wrong.dwOSVersionInfoSize = sizeof wrong - 1;
     EXPECT_FALSE(m_os.GetVersionExA(&wrong));
-    EXPECT_EQ(m_os.GetLastError(), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(m_os.GetLastError(), ERROR_INSUFFICIENT_BUFFER);
     EXPECT_EQ(wrong.dwMajorVersion, 0u);
 }
 

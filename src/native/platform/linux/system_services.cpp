@@ -87,7 +87,7 @@ void LinuxPlatform::Sleep(DWORD milliseconds) {
 
 BOOL LinuxPlatform::GetVersionExA(LPOSVERSIONINFOA info) {
     if (info == nullptr || info->dwOSVersionInfoSize != sizeof(OSVERSIONINFOA)) {
-        return Fail(ERROR_INVALID_PARAMETER);
+        return Fail(ERROR_INSUFFICIENT_BUFFER);
     }
     info->dwMajorVersion = kReportedMajor;
     info->dwMinorVersion = kReportedMinor;

@@ -177,7 +177,7 @@ BOOL SimPlatform::GetVersionExA(LPOSVERSIONINFOA info) {
     std::lock_guard<std::mutex> guard(m_state->lock);
     BOOL result = FALSE;
     if (info == nullptr || info->dwOSVersionInfoSize != sizeof(OSVERSIONINFOA)) {
-        SetLastErrorCode(ERROR_INVALID_PARAMETER);
+        SetLastErrorCode(ERROR_INSUFFICIENT_BUFFER);
     } else {
         info->dwMajorVersion = m_state->versionMajor;
         info->dwMinorVersion = 1;
