@@ -195,7 +195,7 @@ TEST(SimSystem, VersionMutexesAndMemoryKeepTheirWindowsRules) {
     sim.SetVersion(6, 1);
     OSVERSIONINFOA info{};
     EXPECT_FALSE(sim.GetVersionExA(&info));
-    EXPECT_EQ(sim.GetLastError(), DWORD{ERROR_INVALID_PARAMETER});
+    EXPECT_EQ(sim.GetLastError(), DWORD{ERROR_INSUFFICIENT_BUFFER});
     info.dwOSVersionInfoSize = sizeof(info);
     ASSERT_TRUE(sim.GetVersionExA(&info));
     EXPECT_EQ(info.dwMajorVersion, 6u);
