@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <new>
+#include <utility>
 
 #include "native/platform.h"
 
@@ -46,6 +47,14 @@ template <class T>
 std::unique_ptr<T[]> AllocateRoom(uint32_t count) {
     return std::unique_ptr<T[]>(new (std::nothrow) T[std::max<uint32_t>(count, 1)]());
 }
+
+// The heap block a thread kept from its last large write. A copy takes it
+// out while it uses it, so two copies alive at once never share one.
+struct SpareBlock {
+    std::unique_ptr<uint8_t[]> bytes;
+    uint32_t size = 0;
+};
+thread_local SpareBlock t_spare;
 
 }  // namespace
 
@@ -92,13 +101,33 @@ ByteRangeCopy::ByteRangeCopy(JNIEnv* env, jbyteArray array, jint offset, jint le
     if (!IsRangeInArray(env, array, offset, length)) {
         return;
     }
-    m_pBytes = AllocateRoom<uint8_t>(static_cast<uint32_t>(length));
+    const auto size = static_cast<uint32_t>(length);
+    if (size <= kInlineBytes) {
+        m_pBytes = m_inline;
+    } else if (t_spare.size >= size) {
+        m_pHeap = std::move(t_spare.bytes);
+        m_nHeapSize = std::exchange(t_spare.size, 0);
+        m_pBytes = m_pHeap.get();
+    } else {
+        // Not zero-filled: the region call below writes every byte, and
+        // filling first would double the cost of a large write.
+        m_pHeap.reset(new (std::nothrow) uint8_t[size]);
+        m_nHeapSize = m_pHeap ? size : 0;
+        m_pBytes = m_pHeap.get();
+    }
     if (m_pBytes == nullptr) {
         return;
     }
-    m_nSize = static_cast<uint32_t>(length);
+    m_nSize = size;
     if (m_nSize > 0) {
-        env->GetByteArrayRegion(array, offset, length, reinterpret_cast<jbyte*>(m_pBytes.get()));
+        env->GetByteArrayRegion(array, offset, length, reinterpret_cast<jbyte*>(m_pBytes));
+    }
+}
+
+ByteRangeCopy::~ByteRangeCopy() {
+    if (m_pHeap && m_nHeapSize <= kKeptBytes && m_nHeapSize > t_spare.size) {
+        t_spare.bytes = std::move(m_pHeap);
+        t_spare.size = m_nHeapSize;
     }
 }
 

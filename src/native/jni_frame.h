@@ -41,17 +41,36 @@ bool IsRangeInArray(JNIEnv* env, jarray array, jint offset, jint length) noexcep
 // A native copy of the bytes [offset, offset + length) of a Java array.
 class ByteRangeCopy {
 public:
+    // Ranges up to this size are copied into room inside the object, which
+    // lives on the calling thread's stack: the common small write allocates
+    // nothing. Larger ones get a heap block, which the thread keeps for its
+    // next large write (see kKeptBytes).
+    static constexpr uint32_t kInlineBytes = 8 * 1024;
+
+    // The largest block a thread keeps between writes. A job goes out in
+    // chunks of one size, so after the first chunk the rest allocate nothing;
+    // a rare huge write still returns its block at once.
+    static constexpr uint32_t kKeptBytes = 1024 * 1024;
+
     // Copies the range when it lies within the array; otherwise (or when
     // memory runs out) the copy is invalid and nothing was read.
     ByteRangeCopy(JNIEnv* env, jbyteArray array, jint offset, jint length) noexcept;
+    ~ByteRangeCopy();
+
+    // Data() points into the object itself.
+    ByteRangeCopy(const ByteRangeCopy&) = delete;
+    ByteRangeCopy& operator=(const ByteRangeCopy&) = delete;
 
     explicit operator bool() const { return m_pBytes != nullptr; }
-    const uint8_t* Data() const { return m_pBytes.get(); }
+    const uint8_t* Data() const { return m_pBytes; }
     uint32_t Size() const { return m_nSize; }
 
 private:
-    std::unique_ptr<uint8_t[]> m_pBytes;
+    uint8_t* m_pBytes = nullptr;
     uint32_t m_nSize = 0;
+    std::unique_ptr<uint8_t[]> m_pHeap;
+    uint32_t m_nHeapSize = 0;
+    alignas(16) uint8_t m_inline[kInlineBytes];
 };
 
 // Native room for a read of up to `length` bytes into a Java array from

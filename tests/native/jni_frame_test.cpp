@@ -141,6 +141,78 @@ TEST_F(JniFrameTest, AWriteCopiesOnlyItsRangeOutOfTheArray) {
     EXPECT_NE(empty.Data(), nullptr);
 }
 
+// Small ranges are copied into room inside the copy and large ones onto the
+// heap; either way the copy holds exactly the range, whatever the array held
+// before or after it.
+TEST_F(JniFrameTest, RangesEitherSideOfTheInlineRoomCopyExactlyTheirBytes) {
+    const uint32_t inlineBytes = ByteRangeCopy::kInlineBytes;
+    for (const uint32_t size : {1u, inlineBytes - 1, inlineBytes, inlineBytes + 1, 65536u}) {
+        std::vector<jbyte> elements(size + 10);
+        for (size_t i = 0; i < elements.size(); ++i) {
+            elements[i] = static_cast<jbyte>(i * 31 + (i >> 8));
+        }
+        FakeByteArray array(elements);
+        const ByteRangeCopy copy(fake.Env(), FakeJniEnv::Ref(array), 7, static_cast<jint>(size));
+        ASSERT_TRUE(copy) << size;
+        ASSERT_EQ(copy.Size(), size);
+        EXPECT_EQ(std::memcmp(copy.Data(), elements.data() + 7, size), 0) << size;
+        EXPECT_EQ(array.gets, (std::vector<Region>{{7, static_cast<jsize>(size)}})) << size;
+    }
+}
+
+// A thread keeps the block of its last large write for the next one. Copies
+// alive at the same time must still get blocks of their own, and a reused
+// block must hold the new range, not what the last write left in it.
+TEST_F(JniFrameTest, LargeCopiesReuseABlockWithoutSharingIt) {
+    const uint32_t size = 64 * 1024;
+    std::vector<jbyte> first(size, 0x11);
+    std::vector<jbyte> second(size / 2, 0x22);
+    FakeByteArray a(first);
+    FakeByteArray b(second);
+    const uint8_t* reused = nullptr;
+    {
+        const ByteRangeCopy warm(fake.Env(), FakeJniEnv::Ref(a), 0, static_cast<jint>(size));
+        ASSERT_TRUE(warm);
+        reused = warm.Data();
+    }
+    const ByteRangeCopy outer(fake.Env(), FakeJniEnv::Ref(a), 0, static_cast<jint>(size));
+    ASSERT_TRUE(outer);
+    EXPECT_EQ(outer.Data(), reused) << "the kept block serves the next large write";
+    {
+        const ByteRangeCopy inner(fake.Env(), FakeJniEnv::Ref(b), 0,
+                                  static_cast<jint>(second.size()));
+        ASSERT_TRUE(inner);
+        EXPECT_NE(inner.Data(), outer.Data());
+        EXPECT_EQ(std::memcmp(inner.Data(), second.data(), second.size()), 0);
+    }
+    EXPECT_EQ(std::memcmp(outer.Data(), first.data(), size), 0)
+        << "a copy made meanwhile must not write into a block in use";
+}
+
+// A block larger than a thread keeps goes back to the heap: the block kept
+// from an ordinary chunk stays the one the next chunk gets.
+TEST_F(JniFrameTest, AHugeCopyDoesNotTakeThePlaceOfTheKeptBlock) {
+    const uint32_t chunk = 64 * 1024;
+    const uint32_t huge = ByteRangeCopy::kKeptBytes + 1;
+    std::vector<jbyte> elements(huge, 0x33);
+    FakeByteArray array(elements);
+    const uint8_t* kept = nullptr;
+    {
+        const ByteRangeCopy copy(fake.Env(), FakeJniEnv::Ref(array), 0, static_cast<jint>(chunk));
+        ASSERT_TRUE(copy);
+        kept = copy.Data();
+    }
+    {
+        const ByteRangeCopy copy(fake.Env(), FakeJniEnv::Ref(array), 0, static_cast<jint>(huge));
+        ASSERT_TRUE(copy);
+        EXPECT_NE(copy.Data(), kept);
+        EXPECT_EQ(std::memcmp(copy.Data(), elements.data(), huge), 0);
+    }
+    const ByteRangeCopy next(fake.Env(), FakeJniEnv::Ref(array), 0, static_cast<jint>(chunk));
+    ASSERT_TRUE(next);
+    EXPECT_EQ(next.Data(), kept);
+}
+
 TEST_F(JniFrameTest, ARangeOutsideTheArrayCopiesNothing) {
     FakeByteArray array = Bytes(10, 7);
     jbyteArray ref = FakeJniEnv::Ref(array);

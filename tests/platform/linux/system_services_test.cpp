@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
 #include <thread>
 
@@ -53,6 +54,46 @@ TEST_F(LinuxSystemServicesTest, EventsAndMutexesKeepWindowsRules) {
     EXPECT_TRUE(m_os.CloseHandle(mutex));
     EXPECT_EQ(m_os.WaitForSingleObject(event, 0), WAIT_FAILED);
     EXPECT_EQ(m_os.OpenHandleCount(), 0u);
+}
+
+// Every transfer creates and closes an event. A new event must behave as one
+// never used before, under a handle value never used before, whatever the
+// event closed last was left like.
+TEST_F(LinuxSystemServicesTest, ANewEventStartsAfreshUnderANewHandle) {
+    HANDLE first = m_os.CreateEventA(nullptr, TRUE, TRUE, nullptr);
+    ASSERT_NE(first, nullptr);
+    EXPECT_TRUE(m_os.CloseHandle(first));
+
+    HANDLE second = m_os.CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    ASSERT_NE(second, nullptr);
+    EXPECT_NE(second, first);
+    EXPECT_EQ(m_os.WaitForSingleObject(first, 0), WAIT_FAILED);
+    EXPECT_EQ(m_os.WaitForSingleObject(second, 0), WAIT_TIMEOUT) << "left set by the last one";
+    ASSERT_TRUE(m_os.SetEvent(second));
+    EXPECT_EQ(m_os.WaitForSingleObject(second, 0), WAIT_OBJECT_0);
+    EXPECT_EQ(m_os.WaitForSingleObject(second, 0), WAIT_TIMEOUT) << "auto reset, as asked";
+    EXPECT_TRUE(m_os.CloseHandle(second));
+    EXPECT_FALSE(m_os.CloseHandle(second));
+    EXPECT_EQ(m_os.OpenHandleCount(), 0u);
+}
+
+// A thread may still wait on an event whose handle was closed; that event
+// must not come back as the next one, or setting the new event would end a
+// wait that belongs to the old.
+TEST_F(LinuxSystemServicesTest, AClosedEventStillWaitedOnIsNotTheNextOne) {
+    using namespace std::chrono_literals;
+    HANDLE old = m_os.CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    ASSERT_NE(old, nullptr);
+    DWORD waited = 0;
+    std::thread waiter([&] { waited = m_os.WaitForSingleObject(old, 400); });
+    std::this_thread::sleep_for(100ms);  // the wait holds the event by now
+    EXPECT_TRUE(m_os.CloseHandle(old));
+    HANDLE fresh = m_os.CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    ASSERT_NE(fresh, nullptr);
+    ASSERT_TRUE(m_os.SetEvent(fresh));
+    waiter.join();
+    EXPECT_EQ(waited, WAIT_TIMEOUT);
+    EXPECT_TRUE(m_os.CloseHandle(fresh));
 }
 
 TEST_F(LinuxSystemServicesTest, WideTextBecomesUtf8WithWindowsSizing) {

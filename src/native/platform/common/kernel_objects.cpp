@@ -6,7 +6,8 @@ namespace zelp::kobj {
 
 namespace {
 thread_local DWORD t_dwLastError = ERROR_SUCCESS;
-}
+thread_local std::shared_ptr<Event> t_spareEvent;
+}  // namespace
 
 Instant DeadlineAfter(DWORD milliseconds) {
     if (milliseconds == INFINITE) {
@@ -91,6 +92,48 @@ void Event::DetachDriver() {
     m_driver.reset();
 }
 
+void Event::ResetAndAttach(std::weak_ptr<WaitDriver> driver) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_bSignalled = false;
+    m_driver = std::move(driver);
+}
+
+void Event::DetachAndSet() {
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_driver.reset();
+        m_bSignalled = true;
+    }
+    m_changed.notify_all();
+}
+
+void Event::Renew(bool manualReset, bool initialState) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_bManualReset = manualReset;
+    m_bSignalled = initialState;
+    m_driver.reset();
+}
+
+std::shared_ptr<Event> NewEvent(bool manualReset, bool initialState) {
+    std::shared_ptr<Event> event = std::move(t_spareEvent);
+    if (!event) {
+        return std::make_shared<Event>(manualReset, initialState);
+    }
+    event->Renew(manualReset, initialState);
+    return event;
+}
+
+void GiveBackEvent(std::shared_ptr<Event> event) {
+    if (!event || event.use_count() != 1 || t_spareEvent) {
+        return;
+    }
+    // No one else can reach it now. Its state is only ever touched under its
+    // lock, which Renew takes, so a thread that set it a moment ago (and may
+    // still be notifying its condition) is no hazard.
+    event->Renew(true, false);  // lets go of the driver it may still name
+    t_spareEvent = std::move(event);
+}
+
 // --- Mutex -------------------------------------------------------------------
 
 Mutex::Mutex(bool initialOwner) {
@@ -131,18 +174,29 @@ bool Mutex::Release() {
 
 // --- Handles -----------------------------------------------------------------
 
-HANDLE HandleTable::Insert(std::shared_ptr<KernelObject> object) {
+HANDLE HandleTable::InsertTagged(std::shared_ptr<KernelObject> object, const void* tag) {
     std::lock_guard<std::mutex> guard(m_lock);
     const uintptr_t value = m_nNext;
     m_nNext += 4;
-    m_objects.emplace(value, std::move(object));
+    if (m_spareNode.empty()) {
+        m_objects.emplace(value, Entry{std::move(object), tag});
+    } else {
+        // Values are never reused, so the insert always takes the node.
+        m_spareNode.key() = value;
+        m_spareNode.mapped() = Entry{std::move(object), tag};
+        m_objects.insert(std::move(m_spareNode));
+    }
     return reinterpret_cast<HANDLE>(value);
 }
 
-std::shared_ptr<KernelObject> HandleTable::Find(HANDLE handle) const {
+HandleTable::Entry HandleTable::FindEntry(HANDLE handle) const {
     std::lock_guard<std::mutex> guard(m_lock);
     auto it = m_objects.find(reinterpret_cast<uintptr_t>(handle));
-    return it == m_objects.end() ? nullptr : it->second;
+    return it == m_objects.end() ? Entry{} : it->second;
+}
+
+std::shared_ptr<KernelObject> HandleTable::Find(HANDLE handle) const {
+    return FindEntry(handle).object;
 }
 
 std::shared_ptr<KernelObject> HandleTable::Remove(HANDLE handle) {
@@ -151,9 +205,27 @@ std::shared_ptr<KernelObject> HandleTable::Remove(HANDLE handle) {
     if (it == m_objects.end()) {
         return nullptr;
     }
-    std::shared_ptr<KernelObject> object = std::move(it->second);
-    m_objects.erase(it);
-    return object;
+    return TakeLocked(it).object;
+}
+
+HandleTable::Entry HandleTable::TakeLocked(Objects::iterator it) {
+    Objects::node_type node = m_objects.extract(it);
+    Entry entry = std::move(node.mapped());
+    node.mapped() = Entry{};
+    m_spareNode = std::move(node);
+    return entry;
+}
+
+HandleTable::Entry HandleTable::RemoveUnlessTagged(HANDLE handle, const void* keptTag) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    auto it = m_objects.find(reinterpret_cast<uintptr_t>(handle));
+    if (it == m_objects.end()) {
+        return Entry{};
+    }
+    if (it->second.tag == keptTag) {
+        return Entry{nullptr, keptTag};
+    }
+    return TakeLocked(it);
 }
 
 size_t HandleTable::Count() const {

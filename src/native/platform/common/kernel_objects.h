@@ -62,15 +62,31 @@ public:
     void AttachDriver(std::weak_ptr<WaitDriver> driver);
     void DetachDriver();
 
+    // The two steps of a transfer's life on its event, each under one lock:
+    // issued (unsignalled, waits drive `driver`), and over (no driver, set).
+    void ResetAndAttach(std::weak_ptr<WaitDriver> driver);
+    void DetachAndSet();
+
+    // Makes an event nothing refers to any more as good as a new one.
+    void Renew(bool manualReset, bool initialState);
+
 private:
     bool ConsumeLocked();
 
     std::mutex m_lock;
     std::condition_variable m_changed;
-    const bool m_bManualReset;
+    bool m_bManualReset;
     bool m_bSignalled;
     std::weak_ptr<WaitDriver> m_driver;
 };
+
+// A new event, or the one this thread last gave back. The port logic creates
+// and closes an event for every transfer; reusing the object (never the
+// handle value) spares a heap block and its set-up each time.
+std::shared_ptr<Event> NewEvent(bool manualReset, bool initialState);
+// Keeps a closed event for the thread's next NewEvent, when nothing else
+// still refers to it; otherwise lets it go.
+void GiveBackEvent(std::shared_ptr<Event> event);
 
 class Mutex : public KernelObject {
 public:
@@ -88,23 +104,67 @@ private:
     unsigned m_nDepth = 0;
 };
 
+// One address per type, standing for it where RTTI would be slow.
+template <class T>
+const void* TypeTag() {
+    static const char s_tag = 0;
+    return &s_tag;
+}
+
 // Maps HANDLE values to objects. Values count up from a base and are never
 // reused while the table lives, so a stale handle never names a new object.
+//
+// Each entry remembers the type its object was inserted as. Looking an object
+// up as that type (the data path does so several times per transfer) is then
+// a pointer comparison: a dynamic_cast is needed only for any other type, and
+// with hidden visibility every type comparison inside one costs a strcmp.
 class HandleTable {
 public:
-    HANDLE Insert(std::shared_ptr<KernelObject> object);
+    struct Entry {
+        std::shared_ptr<KernelObject> object;
+        const void* tag = nullptr;
+    };
+
+    template <class T>
+    HANDLE Insert(std::shared_ptr<T> object) {
+        return InsertTagged(std::move(object), TypeTag<T>());
+    }
     std::shared_ptr<KernelObject> Find(HANDLE handle) const;
     std::shared_ptr<KernelObject> Remove(HANDLE handle);
     size_t Count() const;
 
+    // Removes the object unless it was inserted as a `Kept`, in one look-up,
+    // and gives back its entry: the object (null when there was none, or when
+    // it was kept) and the tag it was inserted with, so that a close can tell
+    // the kinds apart without a dynamic_cast on every event it ends.
+    template <class Kept>
+    Entry RemoveUnless(HANDLE handle) {
+        return RemoveUnlessTagged(handle, TypeTag<Kept>());
+    }
+
     template <class T>
     std::shared_ptr<T> FindAs(HANDLE handle) const {
-        return std::dynamic_pointer_cast<T>(Find(handle));
+        Entry entry = FindEntry(handle);
+        if (entry.tag == TypeTag<T>()) {
+            return std::static_pointer_cast<T>(std::move(entry.object));
+        }
+        return std::dynamic_pointer_cast<T>(std::move(entry.object));
     }
 
 private:
+    HANDLE InsertTagged(std::shared_ptr<KernelObject> object, const void* tag);
+    Entry FindEntry(HANDLE handle) const;
+    Entry RemoveUnlessTagged(HANDLE handle, const void* keptTag);
+
+    using Objects = std::unordered_map<uintptr_t, Entry>;
+
+    // Takes the entry out and keeps its node for the next insert: a transfer
+    // creates and closes an event each time, and so would cost a heap block.
+    Entry TakeLocked(Objects::iterator it);
+
     mutable std::mutex m_lock;
-    std::unordered_map<uintptr_t, std::shared_ptr<KernelObject>> m_objects;
+    Objects m_objects;
+    Objects::node_type m_spareNode;
     uintptr_t m_nNext = 0x100;
 };
 

@@ -51,8 +51,7 @@ BOOL Device::Submit(const std::shared_ptr<Transfer>& transfer, LPDWORD count) {
     transfer->record->Internal = STATUS_PENDING;
     transfer->record->InternalHigh = 0;
     if (transfer->event) {
-        transfer->event->Reset();
-        transfer->event->AttachDriver(weak_from_this());
+        transfer->event->ResetAndAttach(weak_from_this());
     }
     m_queue.push_back(transfer);
     PromoteHead();
@@ -269,10 +268,13 @@ void Device::Complete(Transfer& transfer, DWORD error) {
         return;
     }
     std::shared_ptr<Transfer> keep = *it;  // the caller may hold only a reference
-    m_queue.erase(it);
+    if (it == m_queue.begin()) {
+        m_queue.pop_front();  // the usual case, and far cheaper than erase
+    } else {
+        m_queue.erase(it);
+    }
     if (transfer.event) {
-        transfer.event->DetachDriver();
-        transfer.event->Set();
+        transfer.event->DetachAndSet();
     }
     PromoteHead();
     m_turn.notify_all();

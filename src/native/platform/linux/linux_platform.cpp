@@ -92,15 +92,16 @@ HANDLE LinuxPlatform::CreateFileA(LPCSTR path, DWORD /*access*/, DWORD /*shareMo
 
 BOOL LinuxPlatform::CloseHandle(HANDLE handle) {
     // Device-information sets end with SetupDiDestroyDeviceInfoList only.
-    if (m_handles.FindAs<DeviceInfoSet>(handle)) {
+    // This backend inserts every object as its own type, so the tag tells
+    // the kinds apart: closing an event costs no dynamic_cast.
+    kobj::HandleTable::Entry entry = m_handles.RemoveUnless<DeviceInfoSet>(handle);
+    if (!entry.object) {
         return Fail(ERROR_INVALID_HANDLE);
     }
-    std::shared_ptr<kobj::KernelObject> object = m_handles.Remove(handle);
-    if (!object) {
-        return Fail(ERROR_INVALID_HANDLE);
-    }
-    if (auto device = std::dynamic_pointer_cast<Device>(object)) {
-        device->Shutdown();
+    if (entry.tag == kobj::TypeTag<Device>()) {
+        std::static_pointer_cast<Device>(entry.object)->Shutdown();
+    } else if (entry.tag == kobj::TypeTag<kobj::Event>()) {
+        kobj::GiveBackEvent(std::static_pointer_cast<kobj::Event>(std::move(entry.object)));
     }
     return TRUE;
 }

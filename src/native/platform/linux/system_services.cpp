@@ -47,8 +47,7 @@ HANDLE LinuxPlatform::CreateEventA(LPSECURITY_ATTRIBUTES /*security*/, BOOL manu
         kobj::SetLastErrorCode(ERROR_NOT_SUPPORTED);
         return nullptr;
     }
-    return m_handles.Insert(
-        std::make_shared<kobj::Event>(manualReset != FALSE, initialState != FALSE));
+    return m_handles.Insert(kobj::NewEvent(manualReset != FALSE, initialState != FALSE));
 }
 
 BOOL LinuxPlatform::SetEvent(HANDLE event) {
