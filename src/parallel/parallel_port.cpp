@@ -115,6 +115,13 @@ bool CParallelPort::Write(const void* data, uint32_t length) {
     if (!entry) {
         return false;
     }
+    // Writes take turns here rather than queue up on the handle, so that a
+    // close that began meanwhile ends the ones still waiting instead of
+    // waiting out each one's time-out on a printer that stopped answering.
+    std::lock_guard<std::mutex> turn(m_writeTurn);
+    if (!m_gate.IsOpen()) {
+        return false;
+    }
     HANDLE port = m_hPort.load();
     // A refused negotiation does not stop the job: it goes out in whatever
     // mode the port is in.
@@ -166,27 +173,41 @@ bool CParallelPort::IsOnline() {
     }
     HANDLE port = m_hPort.load();
     m_bBusy.store(1);
-    const bool online = IsNtPlatform() ? IsOnlineNt(port) : IsOnlineComm(port);
+    bool online = false;
+    if (IsNtPlatform()) {
+        // A query that failed says nothing about the printer; the zeroed
+        // buffer would read as on line, so it counts as off line.
+        const std::optional<BYTE> status = QueryStatusNt(port);
+        online = status.has_value() && (*status & kOffLineBits) == 0;
+    } else {
+        online = IsOnlineComm(port);
+    }
     m_bOnline.store(online ? 1 : 0);
     m_bBusy.store(0);
     return online;
 }
 
-bool CParallelPort::IsOnlineNt(HANDLE port) {
+std::optional<BYTE> CParallelPort::StatusByte() {
+    GateEntry entry(m_gate);
+    if (!entry || !IsNtPlatform()) {
+        return std::nullopt;
+    }
+    return QueryStatusNt(m_hPort.load());
+}
+
+std::optional<BYTE> CParallelPort::QueryStatusNt(HANDLE port) {
     TransferRecord record;
     if (!record.HasEvent()) {
-        return false;
+        return std::nullopt;
     }
     BYTE status[kStatusBufferSize] = {};
     DWORD returned = 0;
     const BOOL started = Os().DeviceIoControl(port, IOCTL_PAR_QUERY_INFORMATION, nullptr, 0, status,
                                               kStatusBufferSize, &returned, record.get());
-    // A query that failed says nothing about the printer; the zeroed buffer
-    // would read as on line, so it counts as off line.
     if (!FinishTransfer(port, started, record.get(), returned)) {
-        return false;
+        return std::nullopt;
     }
-    return (status[0] & kOffLineBits) == 0;
+    return status[0];
 }
 
 bool CParallelPort::IsOnlineComm(HANDLE port) {

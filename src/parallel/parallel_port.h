@@ -6,6 +6,8 @@
 
 #include <atomic>
 #include <cstdint>
+#include <optional>
+#include <mutex>
 
 #include "native/platform.h"
 #include "native/use_gate.h"
@@ -36,6 +38,11 @@ public:
     bool IsOnline();
     bool IsNtPlatform();
 
+    // The printer's status byte (PARALLEL_* bits) as the driver reports it,
+    // for those who need more than on line or not; nothing when the port is
+    // not open, the platform has no status query, or the query failed.
+    std::optional<BYTE> StatusByte();
+
     // Negotiates IEEE 1284 mode 0 (Centronics), 1 (compatibility) or 2 (nibble).
     bool SetIeee1284Mode(uint32_t mode);
 
@@ -51,7 +58,7 @@ public:
 private:
     // The negotiation on a handle the caller already holds through the gate.
     bool SwitchMode(HANDLE port, uint32_t mode);
-    bool IsOnlineNt(HANDLE port);
+    std::optional<BYTE> QueryStatusNt(HANDLE port);
     bool IsOnlineComm(HANDLE port);
     bool SendNegotiation(HANDLE port, unsigned short mask);
 
@@ -62,6 +69,8 @@ private:
     std::atomic<uint32_t> m_bOnline{0};
     HANDLE m_hMutex = nullptr;
     UseGate m_gate;
+    // One write on the handle at a time (see Write).
+    std::mutex m_writeTurn;
 };
 
 }  // namespace zelp

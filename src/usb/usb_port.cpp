@@ -162,7 +162,8 @@ bool CUsbPort::Write(const void* data, uint32_t length, uint32_t timeoutMs) {
         return false;
     }
     TransferLock lock(m_hMutex, m_bWriteBusy);
-    if (!lock) {
+    // A close that began while this write waited for its turn ends it here.
+    if (!lock || !m_gate.IsOpen()) {
         return false;
     }
     lock.MarkBusy();

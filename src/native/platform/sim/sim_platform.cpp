@@ -197,7 +197,11 @@ void SimPlatform::FailCall(std::string_view op, DWORD error, int nth) {
 
 void SimPlatform::FailEnumAt(DWORD memberIndex, DWORD error) {
     Guard guard(m_state->lock);
-    m_state->enumFaults[memberIndex] = error;
+    if (error == ERROR_SUCCESS) {
+        m_state->enumFaults.erase(memberIndex);
+    } else {
+        m_state->enumFaults[memberIndex] = error;
+    }
 }
 
 // --- What happened -------------------------------------------------------------------

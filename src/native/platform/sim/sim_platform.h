@@ -103,7 +103,8 @@ public:
     // CreateEventA, CreateMutexA, LocalAlloc, SetupDiGetClassDevsA, and
     // SetupDiGetDeviceInterfaceDetailA (counting only the calls with a buffer).
     void FailCall(std::string_view op, DWORD error, int nth = 1);
-    // SetupDiEnumDeviceInterfaces fails with `error` at this member index.
+    // SetupDiEnumDeviceInterfaces fails with `error` at this member index,
+    // until it is given ERROR_SUCCESS for that index.
     void FailEnumAt(DWORD memberIndex, DWORD error);
 
     // --- What happened ---------------------------------------------------------------
