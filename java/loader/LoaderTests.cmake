@@ -1,0 +1,41 @@
+# Tests of zelp.jar's loader. Each starts JVMs of its own with no
+# -Djava.library.path, as an application would, and a scratch folder for the
+# cache and temporary folders. Included by java/CMakeLists.txt after the
+# Java tests jar is defined.
+get_target_property(zelp_loader_jar zelp_jar JAR_FILE)
+set(zelp_loader_scratch ${CMAKE_BINARY_DIR}/test/loader)
+
+# The plain case, as a user types it: java -cp zelp.jar:program, a fresh cache.
+add_test(NAME java_loader_fresh_jvm
+  COMMAND ${CMAKE_COMMAND} -E env --unset=LD_LIBRARY_PATH
+    XDG_CACHE_HOME=${zelp_loader_scratch}/fresh/cache
+    ${Java_JAVA_EXECUTABLE} -Xcheck:jni
+      -Djava.io.tmpdir=${zelp_loader_scratch}/fresh/tmp
+      -cp ${zelp_loader_jar}:${zelp_tests_jar_file}
+      zelp.test.loader.ListPrinters)
+set_tests_properties(java_loader_fresh_jvm PROPERTIES
+  LABELS "java"
+  TIMEOUT 120
+  PASS_REGULAR_EXPRESSION "printers: [0-9]+"
+  FAIL_REGULAR_EXPRESSION "WARNING in native method;FATAL ERROR in native method;Exception")
+
+# Every way and its fallbacks, each in a JVM of its own.
+add_test(NAME java_loader
+  COMMAND ${Java_JAVA_EXECUTABLE} -Xcheck:jni
+    -Dzelp.test.jar=${zelp_loader_jar}
+    -Dzelp.test.programjar=${zelp_tests_jar_file}
+    -Dzelp.test.library=$<TARGET_FILE:LibIoZelp>
+    -Dzelp.test.simlibrary=$<TARGET_FILE:LibIoZelp_sim>
+    -Dzelp.test.dll.windows-x86=${ZELP_JAR_NATIVE_WINDOWS_X86}
+    -Dzelp.test.dll.windows-x86_64=${ZELP_JAR_NATIVE_WINDOWS_X86_64}
+    -Dzelp.test.scratch=${zelp_loader_scratch}/cases
+    -jar ${ZELP_JAVA_LIB_DIR}/junit-platform-console-standalone.jar
+    --disable-banner --disable-ansi-colors --details=tree --details-theme=ascii
+    --fail-if-no-tests
+    -cp ${zelp_test_classpath}
+    --scan-classpath ${zelp_tests_jar_file}
+    --include-package zelp.test.loader)
+set_tests_properties(java_loader PROPERTIES
+  LABELS "java"
+  TIMEOUT 300
+  FAIL_REGULAR_EXPRESSION "WARNING in native method;FATAL ERROR in native method")
