@@ -1,0 +1,106 @@
+#include "bench_fixtures.h"
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+
+namespace zelp::bench {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+void WriteText(const fs::path& file, const std::string& text) {
+    std::ofstream(file) << text << '\n';
+}
+
+}  // namespace
+
+FakeUsbTree::FakeUsbTree() {
+    std::string pattern = (fs::temp_directory_path() / "zelp-bench-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) {
+        throw std::runtime_error("mkdtemp failed");
+    }
+    m_strRoot = pattern;
+    fs::create_directories(fs::path(m_strRoot) / "sys/class/usbmisc");
+    fs::create_directories(fs::path(m_strRoot) / "dev/usb");
+    fs::create_directories(fs::path(m_strRoot) / "nodes");
+}
+
+FakeUsbTree::~FakeUsbTree() {
+    std::error_code ignored;
+    fs::remove_all(m_strRoot, ignored);
+}
+
+void FakeUsbTree::AddPrinter(unsigned number, const char* vendorHex, const char* productHex,
+                             const std::string& serial, const std::string& node) {
+    const fs::path root(m_strRoot);
+    const std::string lp = "lp" + std::to_string(number);
+    const fs::path usbDevice = root / "sys/devices/usb1" / ("1-" + std::to_string(number + 1));
+    const fs::path classNode = usbDevice / "1-1:1.0" / "usbmisc" / lp;
+    fs::create_directories(classNode);
+    WriteText(usbDevice / "idVendor", vendorHex);
+    WriteText(usbDevice / "idProduct", productHex);
+    WriteText(usbDevice / "serial", serial);
+    fs::create_directory_symlink("../..", classNode / "device");
+    fs::create_directory_symlink(classNode, root / "sys/class/usbmisc" / lp);
+    fs::create_symlink(node, root / "dev/usb" / lp);
+}
+
+std::string FakeUsbTree::AddFileNode(const std::string& name) {
+    const fs::path file = fs::path(m_strRoot) / "nodes" / name;
+    std::ofstream{file};
+    return file.string();
+}
+
+std::string FakeUsbTree::AddNullNode(const std::string& name) {
+    const fs::path node = fs::path(m_strRoot) / "nodes" / name;
+    if (::mknod(node.c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0) {
+        return node.string();
+    }
+    return AddFileNode(name);
+}
+
+void LayOutListTree(FakeUsbTree& tree, unsigned count) {
+    const unsigned stride = count / 5;
+    for (unsigned number = 0; number < count; ++number) {
+        const bool listed = number % stride == stride / 2 && number / stride < 5;
+        char serial[16];
+        std::snprintf(serial, sizeof serial, "%06u", 100000 + number);
+        tree.AddPrinter(number, listed ? kListedVendorHex : kOtherVendorHex,
+                        listed ? kListedProductHex : kOtherProductHex, serial,
+                        tree.AddFileNode("lp" + std::to_string(number)));
+    }
+}
+
+PtyPeer::PtyPeer() : m_master(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC)) {
+    if (m_master >= 0 && ::grantpt(m_master) == 0 && ::unlockpt(m_master) == 0) {
+        m_strSlave = ::ptsname(m_master);
+        ::fcntl(m_master, F_SETFL, ::fcntl(m_master, F_GETFL) | O_NONBLOCK);
+    }
+}
+
+PtyPeer::~PtyPeer() {
+    if (m_master >= 0) {
+        ::close(m_master);
+    }
+}
+
+size_t PtyPeer::Discard() {
+    size_t total = 0;
+    char buffer[65536];
+    ssize_t n;
+    while ((n = ::read(m_master, buffer, sizeof buffer)) > 0) {
+        total += static_cast<size_t>(n);
+    }
+    return total;
+}
+
+}  // namespace zelp::bench
