@@ -1,29 +1,10 @@
 #include "parallel/parallel_port.h"
 
+#include "native/transfer_record.h"
+
 namespace zelp {
 
 namespace {
-
-// One overlapped record with its own fresh event, closed when the transfer is over.
-class TransferRecord {
-public:
-    TransferRecord() : m_record{} {
-        m_record.hEvent = Os().CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    }
-    ~TransferRecord() {
-        if (m_record.hEvent != nullptr) {
-            Os().CloseHandle(m_record.hEvent);
-        }
-    }
-    TransferRecord(const TransferRecord&) = delete;
-    TransferRecord& operator=(const TransferRecord&) = delete;
-
-    bool HasEvent() const { return m_record.hEvent != nullptr; }
-    OVERLAPPED* get() { return &m_record; }
-
-private:
-    OVERLAPPED m_record;
-};
 
 // Finishes an overlapped call: a call that returned FALSE with ERROR_IO_PENDING
 // is waited for to its end; any other FALSE is a failure at once.

@@ -1,33 +1,13 @@
 #include "usb/usb_port.h"
 
+#include "native/transfer_record.h"
+
 #include "usb/usb_discovery.h"
 #include "usb/usb_key.h"
 
 namespace zelp {
 
 namespace {
-
-// One overlapped record with its own fresh event, closed when the transfer is over.
-class TransferRecord {
-public:
-    TransferRecord() : m_record{} {
-        m_record.hEvent = Os().CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    }
-    ~TransferRecord() {
-        if (m_record.hEvent != nullptr) {
-            Os().CloseHandle(m_record.hEvent);
-        }
-    }
-    TransferRecord(const TransferRecord&) = delete;
-    TransferRecord& operator=(const TransferRecord&) = delete;
-
-    bool HasEvent() const { return m_record.hEvent != nullptr; }
-    HANDLE Event() const { return m_record.hEvent; }
-    OVERLAPPED* get() { return &m_record; }
-
-private:
-    OVERLAPPED m_record;
-};
 
 // Holds the port's mutex and marks one direction busy for a transfer. The busy
 // word is cleared before the mutex goes, so that whoever sees it clear knows
