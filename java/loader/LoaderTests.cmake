@@ -17,7 +17,7 @@ set_tests_properties(java_loader_fresh_jvm PROPERTIES
   LABELS "java"
   TIMEOUT 120
   PASS_REGULAR_EXPRESSION "printers: [0-9]+"
-  FAIL_REGULAR_EXPRESSION "WARNING in native method;FATAL ERROR in native method;Exception")
+  FAIL_REGULAR_EXPRESSION "${zelp_jni_check_messages};Exception")
 
 # Every way and its fallbacks, each in a JVM of its own.
 add_test(NAME java_loader
@@ -38,4 +38,4 @@ add_test(NAME java_loader
 set_tests_properties(java_loader PROPERTIES
   LABELS "java"
   TIMEOUT 300
-  FAIL_REGULAR_EXPRESSION "WARNING in native method;FATAL ERROR in native method")
+  FAIL_REGULAR_EXPRESSION "${zelp_jni_check_messages}")
