@@ -142,65 +142,60 @@ BOOL SimPlatform::CloseHandle(HANDLE handle) {
 
 // --- Transfers -----------------------------------------------------------------------
 
-BOOL SimPlatform::WriteFile(HANDLE device, LPCVOID buffer, DWORD length, LPDWORD count,
-                            LPOVERLAPPED overlapped) {
-    std::unique_lock<std::mutex> guard(m_state->lock);
-    detail::State& s = *m_state;
+namespace {
+
+// What WriteFile and ReadFile share: the checks a driver makes before it
+// takes a transfer, the script that answers it, and the record of the call.
+// `source` is set for a write, `buffer` for a read.
+BOOL IssueTransfer(std::unique_lock<std::mutex>& guard, detail::State& s, TransferKind kind,
+                   HANDLE device, LPCVOID source, LPVOID buffer, DWORD length, LPDWORD count,
+                   LPOVERLAPPED overlapped) {
     s.Progress();
     auto handle = s.FindDeviceHandle(device);
-    SimCall call = CallOn("WriteFile", device, handle);
+    const bool isWrite = kind == TransferKind::Write;
+    SimCall call = CallOn(isWrite ? "WriteFile" : "ReadFile", device, handle);
     call.length = length;
     BOOL result = FALSE;
     if (!handle) {
         SetLastErrorCode(ERROR_INVALID_HANDLE);
-    } else if (buffer == nullptr && length > 0) {
+    } else if ((isWrite ? source == nullptr : buffer == nullptr) && length > 0) {
         SetLastErrorCode(ERROR_INVALID_USER_BUFFER);
     } else if (!handle->Alive()) {
         SetLastErrorCode(ERROR_DEVICE_NOT_CONNECTED);
     } else {
-        call.data.assign(static_cast<const char*>(buffer), length);
+        if (isWrite) {
+            call.data.assign(static_cast<const char*>(source), length);
+        }
         VirtualDevice& target = *handle->device;
         auto transfer = std::make_shared<Transfer>();
-        transfer->kind = TransferKind::Write;
+        transfer->kind = kind;
         transfer->handle = handle;
         transfer->record = overlapped;
-        transfer->source = buffer;
+        transfer->source = source;
+        transfer->buffer = buffer;
         transfer->length = length;
-        transfer->behaviour = s.ChatAnswer(target, call).value_or(target.writes);
+        const Behaviour& standing = isWrite ? target.writes : target.reads;
+        transfer->behaviour = s.ChatAnswer(target, call).value_or(standing);
         result = s.Issue(guard, std::move(transfer), count);
     }
     s.Note(std::move(call), result);
     return result;
 }
 
+}  // namespace
+
+BOOL SimPlatform::WriteFile(HANDLE device, LPCVOID buffer, DWORD length, LPDWORD count,
+                            LPOVERLAPPED overlapped) {
+    std::unique_lock<std::mutex> guard(m_state->lock);
+    return IssueTransfer(guard, *m_state, TransferKind::Write, device, buffer, nullptr, length,
+                         count, overlapped);
+}
+
 BOOL SimPlatform::ReadFile(HANDLE device, LPVOID buffer, DWORD length, LPDWORD count,
                            LPOVERLAPPED overlapped) {
     std::unique_lock<std::mutex> guard(m_state->lock);
-    detail::State& s = *m_state;
-    s.Progress();
-    auto handle = s.FindDeviceHandle(device);
-    SimCall call = CallOn("ReadFile", device, handle);
-    call.length = length;
-    BOOL result = FALSE;
-    if (!handle) {
-        SetLastErrorCode(ERROR_INVALID_HANDLE);
-    } else if (buffer == nullptr && length > 0) {
-        SetLastErrorCode(ERROR_INVALID_USER_BUFFER);
-    } else if (!handle->Alive()) {
-        SetLastErrorCode(ERROR_DEVICE_NOT_CONNECTED);
-    } else {
-        VirtualDevice& source = *handle->device;
-        auto transfer = std::make_shared<Transfer>();
-        transfer->kind = TransferKind::Read;
-        transfer->handle = handle;
-        transfer->record = overlapped;
-        transfer->buffer = buffer;
-        transfer->length = length;
-        transfer->behaviour = s.ChatAnswer(source, call).value_or(source.reads);
-        result = s.Issue(guard, std::move(transfer), count);
-    }
-    s.Note(std::move(call), result);
-    return result;
+    return IssueTransfer(guard, *m_state, TransferKind::Read, device, nullptr, buffer, length,
+                         count, overlapped);
 }
 
 BOOL SimPlatform::GetOverlappedResult(HANDLE device, LPOVERLAPPED overlapped, LPDWORD count,
