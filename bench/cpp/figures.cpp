@@ -56,7 +56,7 @@ void PrintRatio(const FigureReporter& reporter, const char* name, const std::str
 }
 
 void PrintCounter(const FigureReporter& reporter, const char* name, const std::string& bench,
-                  const std::string& counter) {
+                  const std::string& counter, int decimals = 1) {
     if (const auto error = reporter.Error(bench)) {
         PrintMissing(name, bench + ": " + *error);
         return;
@@ -66,8 +66,8 @@ void PrintCounter(const FigureReporter& reporter, const char* name, const std::s
         PrintMissing(name, "not run");
         return;
     }
-    std::printf("figure %s %.1f %s.%s repetitions=%zu\n", name, Median(values), bench.c_str(),
-                counter.c_str(), values.size());
+    std::printf("figure %s %.*f %s.%s repetitions=%zu\n", name, decimals, Median(values),
+                bench.c_str(), counter.c_str(), values.size());
 }
 
 void PrintMedianMilliseconds(const FigureReporter& reporter, const char* name,
@@ -149,11 +149,10 @@ std::optional<std::string> FigureReporter::Error(const std::string& name) const 
 void PrintFigures(const FigureReporter& reporter) {
     PrintRatio(reporter, "native_write", "BM_PortWriteNull", "BM_RawWriteNull", true);
     PrintRatio(reporter, "list_255", "BM_ListDevices/255", "BM_SysfsFloorWalk/255", false);
-    PrintRatio(reporter, "list_linear", "BM_ListDevices/255", "BM_ListDevices/25", false);
+    PrintCounter(reporter, "list_linear", "BM_ListGrowth", "growth", 4);
     // Not a figure: how the plain walk itself grows from 25 to 255 printers
     // on this machine, the yardstick for list_linear.
-    PrintRatio(reporter, "info_floor_linear", "BM_SysfsFloorWalk/255", "BM_SysfsFloorWalk/25",
-               false);
+    PrintCounter(reporter, "info_floor_linear", "BM_FloorGrowth", "growth", 4);
     PrintRatio(reporter, "slot_isolation", "BM_Slot1WriteWhileSlot0TimesOut", "BM_Slot1WriteAlone",
                false);
     PrintMedianMilliseconds(reporter, "close_latency", "BM_CloseUsbPortAfterTransfer");
