@@ -6,6 +6,9 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <future>
+#include <memory>
+#include <new>
 #include <string>
 #include <thread>
 
@@ -43,6 +46,48 @@ TEST(HandleTableTest, LooksObjectsUpAsTheirOwnTypeTheirBasesAndNothingElse) {
     EXPECT_EQ(table.FindAs<kobj::Event>(event), nullptr) << "a closed handle names nothing";
     EXPECT_EQ(table.Find(event), nullptr);
     EXPECT_EQ(table.Count(), 2u);
+}
+
+// A borrowed object is found again without the table, so these are the ways
+// a stale one could slip through: a close here, a close on another thread,
+// and another table made where this one lived.
+TEST(HandleTableTest, ABorrowedHandleNamesNothingOnceClosedAnywhere) {
+    kobj::HandleTable table;
+    const HANDLE mutex = table.Insert(std::make_shared<kobj::Mutex>(false));
+    const HANDLE other = table.Insert(std::make_shared<kobj::Mutex>(false));
+    const HANDLE event = table.Insert(std::make_shared<kobj::Event>(true, false));
+    EXPECT_EQ(table.Borrow<kobj::Mutex>(mutex), table.Borrow<kobj::Mutex>(mutex));
+    EXPECT_EQ(table.Borrow<kobj::Event>(mutex), nullptr) << "only as what it was inserted as";
+    EXPECT_NE(table.Borrow<kobj::Event>(event), nullptr);
+
+    std::thread([&] { table.Remove(mutex); }).join();
+    EXPECT_EQ(table.Borrow<kobj::Mutex>(mutex), nullptr) << "closed on another thread";
+
+    kobj::Event* borrowed = table.Borrow<kobj::Event>(event);
+    ASSERT_NE(borrowed, nullptr);
+    std::weak_ptr<kobj::KernelObject> watch = table.Find(event);
+    EXPECT_NE(table.Remove(event), nullptr);
+    EXPECT_EQ(table.Borrow<kobj::Event>(event), nullptr) << "closed here";
+    EXPECT_TRUE(watch.expired()) << "the thread's own close lets go of what it borrowed";
+
+    // A thread that borrowed from the old table and lives on into the new one.
+    std::promise<void> lent, remade;
+    std::thread worker([&] {
+        EXPECT_NE(table.Borrow<kobj::Mutex>(other), nullptr);
+        lent.set_value();
+        remade.get_future().wait();
+        EXPECT_EQ(table.Borrow<kobj::Mutex>(other), table.FindAs<kobj::Mutex>(other).get())
+            << "a new table's handle, not what the old one had under that value";
+    });
+    lent.get_future().wait();
+    table.~HandleTable();
+    new (&table) kobj::HandleTable();
+    table.Insert(std::make_shared<kobj::Mutex>(false));
+    ASSERT_EQ(table.Insert(std::make_shared<kobj::Mutex>(false)), other) << "the same value again";
+    // As many removals as the old table had when the worker borrowed.
+    table.Remove(table.Insert(std::make_shared<kobj::Mutex>(false)));
+    remade.set_value();
+    worker.join();
 }
 
 // Counts the waits it is asked to drive and never signals by itself.

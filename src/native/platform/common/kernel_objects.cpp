@@ -7,6 +7,24 @@ namespace zelp::kobj {
 namespace {
 thread_local DWORD t_dwLastError = ERROR_SUCCESS;
 thread_local std::shared_ptr<Event> t_spareEvent;
+
+// What a thread borrowed last from a handle table, one per kind.
+struct Borrowed {
+    uint64_t table = 0;
+    uintptr_t handle = 0;
+    const void* tag = nullptr;
+    uint64_t removed = 0;  // the table's count of removals of this kind then
+    std::shared_ptr<KernelObject> object;
+};
+thread_local Borrowed t_borrowed[2];
+
+// Events come and go with every transfer; keeping their removals apart lets
+// a borrowed device outlive them.
+size_t KindOf(const void* tag) {
+    return tag == TypeTag<Event>() ? 0 : 1;
+}
+
+std::atomic<uint64_t> g_nextTableId{1};
 }  // namespace
 
 Instant DeadlineAfter(DWORD milliseconds) {
@@ -174,6 +192,51 @@ bool Mutex::Release() {
 
 // --- Handles -----------------------------------------------------------------
 
+HandleTable::HandleTable() : m_nId(g_nextTableId.fetch_add(1)) {}
+
+HandleTable::~HandleTable() {
+    // Objects this thread borrowed go with the table; other threads drop
+    // theirs at their next borrow or when they end.
+    for (Borrowed& borrowed : t_borrowed) {
+        if (borrowed.table == m_nId) {
+            borrowed = Borrowed{};
+        }
+    }
+}
+
+KernelObject* HandleTable::BorrowTagged(HANDLE handle, const void* tag) const {
+    const uintptr_t value = reinterpret_cast<uintptr_t>(handle);
+    const size_t kind = KindOf(tag);
+    Borrowed& borrowed = t_borrowed[kind];
+    if (borrowed.table == m_nId && borrowed.handle == value && borrowed.tag == tag &&
+        borrowed.removed == m_nRemoved[kind].load(std::memory_order_acquire)) {
+        return borrowed.object.get();
+    }
+    std::shared_ptr<KernelObject> previous;  // let go of after the lock
+    std::lock_guard<std::mutex> guard(m_lock);
+    auto it = m_objects.find(value);
+    if (it == m_objects.end() || it->second.tag != tag) {
+        return nullptr;
+    }
+    previous = std::move(borrowed.object);
+    borrowed = Borrowed{m_nId, value, tag, m_nRemoved[kind].load(std::memory_order_relaxed),
+                        it->second.object};
+    return borrowed.object.get();
+}
+
+void HandleTable::CountRemovalLocked(const void* tag) {
+    std::atomic<uint64_t>& removed = m_nRemoved[KindOf(tag)];
+    removed.store(removed.load(std::memory_order_relaxed) + 1, std::memory_order_release);
+}
+
+void HandleTable::ForgetBorrowed(uintptr_t handle) const {
+    for (Borrowed& borrowed : t_borrowed) {
+        if (borrowed.table == m_nId && borrowed.handle == handle) {
+            borrowed = Borrowed{};
+        }
+    }
+}
+
 HANDLE HandleTable::InsertTagged(std::shared_ptr<KernelObject> object, const void* tag) {
     std::lock_guard<std::mutex> guard(m_lock);
     const uintptr_t value = m_nNext;
@@ -200,8 +263,10 @@ std::shared_ptr<KernelObject> HandleTable::Find(HANDLE handle) const {
 }
 
 std::shared_ptr<KernelObject> HandleTable::Remove(HANDLE handle) {
+    const uintptr_t value = reinterpret_cast<uintptr_t>(handle);
+    ForgetBorrowed(value);
     std::lock_guard<std::mutex> guard(m_lock);
-    auto it = m_objects.find(reinterpret_cast<uintptr_t>(handle));
+    auto it = m_objects.find(value);
     if (it == m_objects.end()) {
         return nullptr;
     }
@@ -209,6 +274,7 @@ std::shared_ptr<KernelObject> HandleTable::Remove(HANDLE handle) {
 }
 
 HandleTable::Entry HandleTable::TakeLocked(Objects::iterator it) {
+    CountRemovalLocked(it->second.tag);
     Objects::node_type node = m_objects.extract(it);
     Entry entry = std::move(node.mapped());
     node.mapped() = Entry{};
@@ -217,8 +283,10 @@ HandleTable::Entry HandleTable::TakeLocked(Objects::iterator it) {
 }
 
 HandleTable::Entry HandleTable::RemoveUnlessTagged(HANDLE handle, const void* keptTag) {
+    const uintptr_t value = reinterpret_cast<uintptr_t>(handle);
+    ForgetBorrowed(value);
     std::lock_guard<std::mutex> guard(m_lock);
-    auto it = m_objects.find(reinterpret_cast<uintptr_t>(handle));
+    auto it = m_objects.find(value);
     if (it == m_objects.end()) {
         return Entry{};
     }

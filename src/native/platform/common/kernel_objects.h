@@ -3,6 +3,7 @@
 // semantics that platform.h promises. A backend adds its own device objects.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
@@ -120,6 +121,11 @@ const void* TypeTag() {
 // with hidden visibility every type comparison inside one costs a strcmp.
 class HandleTable {
 public:
+    HandleTable();
+    ~HandleTable();
+    HandleTable(const HandleTable&) = delete;
+    HandleTable& operator=(const HandleTable&) = delete;
+
     struct Entry {
         std::shared_ptr<KernelObject> object;
         const void* tag = nullptr;
@@ -151,8 +157,26 @@ public:
         return std::dynamic_pointer_cast<T>(std::move(entry.object));
     }
 
+    // The object inserted as exactly a T behind `handle`, or null, for the
+    // data path's look-ups of the same few handles over and over. The
+    // calling thread keeps one reference per kind (events, everything else)
+    // to what it borrowed last; borrowing that handle again, with nothing of
+    // its kind removed from the table since, takes neither the lock nor a
+    // reference. The pointer stays good until this thread borrows an object
+    // of the same kind again or removes the handle itself; a close on another
+    // thread does not end it, just as it would not end a shared_ptr copy.
+    template <class T>
+    T* Borrow(HANDLE handle) const {
+        return static_cast<T*>(BorrowTagged(handle, TypeTag<T>()));
+    }
+
 private:
     HANDLE InsertTagged(std::shared_ptr<KernelObject> object, const void* tag);
+    KernelObject* BorrowTagged(HANDLE handle, const void* tag) const;
+    // Marks one removal of an object inserted with `tag`, under the lock.
+    void CountRemovalLocked(const void* tag);
+    // Drops this thread's borrowed reference to `handle`, if it holds one.
+    void ForgetBorrowed(uintptr_t handle) const;
     Entry FindEntry(HANDLE handle) const;
     Entry RemoveUnlessTagged(HANDLE handle, const void* keptTag);
 
@@ -162,6 +186,12 @@ private:
     // creates and closes an event each time, and so would cost a heap block.
     Entry TakeLocked(Objects::iterator it);
 
+    // Borrowed references name their table by this number, never reused, so
+    // that a table made where a destroyed one lived is not taken for it.
+    const uint64_t m_nId;
+    // Removals so far of events and of everything else: a borrowed reference
+    // taken before the latest removal of its kind is looked up again.
+    std::atomic<uint64_t> m_nRemoved[2] = {};
     mutable std::mutex m_lock;
     Objects m_objects;
     Objects::node_type m_spareNode;

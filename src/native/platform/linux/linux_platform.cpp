@@ -106,13 +106,13 @@ BOOL LinuxPlatform::CloseHandle(HANDLE handle) {
     return TRUE;
 }
 
-std::shared_ptr<Device> LinuxPlatform::FindDevice(HANDLE handle) const {
-    return m_handles.FindAs<Device>(handle);
+Device* LinuxPlatform::FindDevice(HANDLE handle) const {
+    return m_handles.Borrow<Device>(handle);
 }
 
 BOOL LinuxPlatform::IssueTransfer(HANDLE handle, void* buffer, DWORD length, LPDWORD count,
                                   LPOVERLAPPED overlapped, bool isRead) {
-    std::shared_ptr<Device> device = FindDevice(handle);
+    Device* device = FindDevice(handle);
     if (!device) {
         return Fail(ERROR_INVALID_HANDLE);
     }
@@ -152,7 +152,7 @@ BOOL LinuxPlatform::WriteFile(HANDLE device, LPCVOID buffer, DWORD length, LPDWO
 
 BOOL LinuxPlatform::GetOverlappedResult(HANDLE handle, LPOVERLAPPED overlapped, LPDWORD count,
                                         BOOL wait) {
-    std::shared_ptr<Device> device = FindDevice(handle);
+    Device* device = FindDevice(handle);
     if (!device) {
         return Fail(ERROR_INVALID_HANDLE);
     }
@@ -167,7 +167,7 @@ DWORD LinuxPlatform::GetLastError() {
 }
 
 BOOL LinuxPlatform::CancelIo(HANDLE handle) {
-    std::shared_ptr<Device> device = FindDevice(handle);
+    Device* device = FindDevice(handle);
     if (!device) {
         return Fail(ERROR_INVALID_HANDLE);
     }
@@ -177,7 +177,7 @@ BOOL LinuxPlatform::CancelIo(HANDLE handle) {
 
 BOOL LinuxPlatform::DeviceIoControl(HANDLE handle, DWORD code, LPVOID in, DWORD inSize, LPVOID out,
                                     DWORD outSize, LPDWORD returned, LPOVERLAPPED overlapped) {
-    std::shared_ptr<Device> device = FindDevice(handle);
+    Device* device = FindDevice(handle);
     if (!device) {
         return Fail(ERROR_INVALID_HANDLE);
     }
@@ -197,7 +197,7 @@ BOOL LinuxPlatform::DeviceIoControl(HANDLE handle, DWORD code, LPVOID in, DWORD 
 }
 
 BOOL LinuxPlatform::SetCommTimeouts(HANDLE handle, LPCOMMTIMEOUTS timeouts) {
-    std::shared_ptr<Device> device = FindDevice(handle);
+    Device* device = FindDevice(handle);
     if (!device) {
         return Fail(ERROR_INVALID_HANDLE);
     }
@@ -209,7 +209,7 @@ BOOL LinuxPlatform::SetCommTimeouts(HANDLE handle, LPCOMMTIMEOUTS timeouts) {
 }
 
 BOOL LinuxPlatform::ClearCommError(HANDLE handle, LPDWORD errors, LPCOMSTAT status) {
-    std::shared_ptr<Device> device = FindDevice(handle);
+    Device* device = FindDevice(handle);
     if (!device) {
         return Fail(ERROR_INVALID_HANDLE);
     }

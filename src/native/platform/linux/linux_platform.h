@@ -80,7 +80,8 @@ private:
 
     NodePath NodePathFor(const std::string& name) const;
     NodePath UsbNodePathFor(const std::string& name, unsigned printerNumber) const;
-    std::shared_ptr<Device> FindDevice(HANDLE handle) const;
+    // Good until this thread's next FindDevice (see HandleTable::Borrow).
+    Device* FindDevice(HANDLE handle) const;
     BOOL IssueTransfer(HANDLE device, void* buffer, DWORD length, LPDWORD count,
                        LPOVERLAPPED overlapped, bool isRead);
     std::vector<std::string> UsbPrinterInterfacePaths() const;
