@@ -24,7 +24,7 @@ final class PeerFigure {
             }
             try (PeerPort peer = PeerPort.open(theirs.path())) {
                 OutputStream out = peer.outputStream();
-                Paired.measure(2, 15, () -> portJob(ours, job), () -> streamJob(theirs, out, job))
+                Paired.measure(5, 31, () -> portJob(ours, job), () -> streamJob(theirs, out, job))
                         .report("peer_rxtx", "MB/s");
             } finally {
                 ParallelPort.closeParallelPort();
