@@ -148,6 +148,9 @@ std::optional<std::string> FigureReporter::Error(const std::string& name) const 
 
 void PrintFigures(const FigureReporter& reporter) {
     PrintRatio(reporter, "native_write", "BM_PortWriteNull", "BM_RawWriteNull", true);
+    // Not a figure: the plain loop with only a close gate and a write lock
+    // around each write, against the plain loop, the ceiling for native_write.
+    PrintRatio(reporter, "info_guarded_write", "BM_GuardedRawWriteNull", "BM_RawWriteNull", true);
     PrintRatio(reporter, "list_255", "BM_ListDevices/255", "BM_SysfsFloorWalk/255", false);
     PrintCounter(reporter, "list_linear", "BM_ListGrowth", "growth", 4);
     // Not a figure: how the plain walk itself grows from 25 to 255 printers

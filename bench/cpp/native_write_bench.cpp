@@ -8,9 +8,11 @@
 #include <benchmark/benchmark.h>
 
 #include <chrono>
+#include <mutex>
 #include <thread>
 #include <vector>
 
+#include "native/use_gate.h"
 #include "parallel/parallel_port.h"
 
 namespace zelp::bench {
@@ -78,9 +80,36 @@ void BM_RawWriteNull(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kChunk));
 }
 
+// Not the port: the same write(2) loop with only what any port shared by
+// threads needs around each write, the port's own close gate and a lock that
+// lets one write go at a time. It shows how near to the plain loop a
+// thread-safe write can come on this machine at all.
+void BM_GuardedRawWriteNull(benchmark::State& state) {
+    const std::vector<uint8_t> chunk = Chunk();
+    const int fd = ::open(kNullDevice, O_WRONLY | O_CLOEXEC);
+    if (fd < 0) {
+        state.SkipWithError("/dev/null could not be opened");
+        return;
+    }
+    UseGate gate;
+    gate.Open();
+    std::mutex turn;
+    for (auto _ : state) {
+        GateEntry entry(gate);
+        std::lock_guard<std::mutex> guard(turn);
+        if (!entry || ::write(fd, chunk.data(), kChunk) != static_cast<ssize_t>(kChunk)) {
+            state.SkipWithError("a write failed");
+            break;
+        }
+    }
+    ::close(fd);
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kChunk));
+}
+
 }  // namespace
 
 BENCHMARK(BM_PortWriteNull)->Repetitions(9)->MinTime(0.2);
 BENCHMARK(BM_RawWriteNull)->Repetitions(9)->MinTime(0.2);
+BENCHMARK(BM_GuardedRawWriteNull)->Repetitions(9)->MinTime(0.2);
 
 }  // namespace zelp::bench
