@@ -1,5 +1,6 @@
 #include "native/platform/common/kernel_objects.h"
 
+#include <algorithm>
 #include <string>
 
 namespace zelp::kobj {
@@ -25,6 +26,14 @@ size_t KindOf(const void* tag) {
 }
 
 std::atomic<uint64_t> g_nextTableId{1};
+
+// The entry with `value` in a table's ordered entries, or their end.
+template <class Objects>
+auto FindValue(Objects& objects, uintptr_t value) {
+    auto it = std::lower_bound(objects.begin(), objects.end(), value,
+                               [](const auto& item, uintptr_t key) { return item.first < key; });
+    return it != objects.end() && it->first == value ? it : objects.end();
+}
 }  // namespace
 
 Instant DeadlineAfter(DWORD milliseconds) {
@@ -137,7 +146,11 @@ std::shared_ptr<Event> NewEvent(bool manualReset, bool initialState) {
     if (!event) {
         return std::make_shared<Event>(manualReset, initialState);
     }
-    event->Renew(manualReset, initialState);
+    // A spare was renewed as the transfers' kind, manual-reset and not set,
+    // when it was given back, and nothing has reached it since.
+    if (!manualReset || initialState) {
+        event->Renew(manualReset, initialState);
+    }
     return event;
 }
 
@@ -148,7 +161,7 @@ void GiveBackEvent(std::shared_ptr<Event> event) {
     // No one else can reach it now. Its state is only ever touched under its
     // lock, which Renew takes, so a thread that set it a moment ago (and may
     // still be notifying its condition) is no hazard.
-    event->Renew(true, false);  // lets go of the driver it may still name
+    event->Renew(true, false);  // lets go of the driver it may still name; see NewEvent
     t_spareEvent = std::move(event);
 }
 
@@ -214,7 +227,7 @@ KernelObject* HandleTable::BorrowTagged(HANDLE handle, const void* tag) const {
     }
     std::shared_ptr<KernelObject> previous;  // let go of after the lock
     std::lock_guard<std::mutex> guard(m_lock);
-    auto it = m_objects.find(value);
+    auto it = FindValue(m_objects, value);
     if (it == m_objects.end() || it->second.tag != tag) {
         return nullptr;
     }
@@ -241,20 +254,13 @@ HANDLE HandleTable::InsertTagged(std::shared_ptr<KernelObject> object, const voi
     std::lock_guard<std::mutex> guard(m_lock);
     const uintptr_t value = m_nNext;
     m_nNext += 4;
-    if (m_spareNode.empty()) {
-        m_objects.emplace(value, Entry{std::move(object), tag});
-    } else {
-        // Values are never reused, so the insert always takes the node.
-        m_spareNode.key() = value;
-        m_spareNode.mapped() = Entry{std::move(object), tag};
-        m_objects.insert(std::move(m_spareNode));
-    }
+    m_objects.emplace_back(value, Entry{std::move(object), tag});
     return reinterpret_cast<HANDLE>(value);
 }
 
 HandleTable::Entry HandleTable::FindEntry(HANDLE handle) const {
     std::lock_guard<std::mutex> guard(m_lock);
-    auto it = m_objects.find(reinterpret_cast<uintptr_t>(handle));
+    auto it = FindValue(m_objects, reinterpret_cast<uintptr_t>(handle));
     return it == m_objects.end() ? Entry{} : it->second;
 }
 
@@ -266,7 +272,7 @@ std::shared_ptr<KernelObject> HandleTable::Remove(HANDLE handle) {
     const uintptr_t value = reinterpret_cast<uintptr_t>(handle);
     ForgetBorrowed(value);
     std::lock_guard<std::mutex> guard(m_lock);
-    auto it = m_objects.find(value);
+    auto it = FindValue(m_objects, value);
     if (it == m_objects.end()) {
         return nullptr;
     }
@@ -275,10 +281,8 @@ std::shared_ptr<KernelObject> HandleTable::Remove(HANDLE handle) {
 
 HandleTable::Entry HandleTable::TakeLocked(Objects::iterator it) {
     CountRemovalLocked(it->second.tag);
-    Objects::node_type node = m_objects.extract(it);
-    Entry entry = std::move(node.mapped());
-    node.mapped() = Entry{};
-    m_spareNode = std::move(node);
+    Entry entry = std::move(it->second);
+    m_objects.erase(it);
     return entry;
 }
 
@@ -286,7 +290,7 @@ HandleTable::Entry HandleTable::RemoveUnlessTagged(HANDLE handle, const void* ke
     const uintptr_t value = reinterpret_cast<uintptr_t>(handle);
     ForgetBorrowed(value);
     std::lock_guard<std::mutex> guard(m_lock);
-    auto it = m_objects.find(value);
+    auto it = FindValue(m_objects, value);
     if (it == m_objects.end()) {
         return Entry{};
     }

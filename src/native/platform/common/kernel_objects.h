@@ -10,7 +10,8 @@
 #include <memory>
 #include <mutex>
 #include <thread>
-#include <unordered_map>
+#include <utility>
+#include <vector>
 
 #include "native/wintypes.h"
 
@@ -180,10 +181,12 @@ private:
     Entry FindEntry(HANDLE handle) const;
     Entry RemoveUnlessTagged(HANDLE handle, const void* keptTag);
 
-    using Objects = std::unordered_map<uintptr_t, Entry>;
+    // Ordered by value. Values only grow, so a new handle goes at the end,
+    // and so does most removal: the per-transfer events are the newest
+    // handles. A look-up is a binary search in one block, with no hashing
+    // and no heap node per handle.
+    using Objects = std::vector<std::pair<uintptr_t, Entry>>;
 
-    // Takes the entry out and keeps its node for the next insert: a transfer
-    // creates and closes an event each time, and so would cost a heap block.
     Entry TakeLocked(Objects::iterator it);
 
     // Borrowed references name their table by this number, never reused, so
@@ -194,7 +197,6 @@ private:
     std::atomic<uint64_t> m_nRemoved[2] = {};
     mutable std::mutex m_lock;
     Objects m_objects;
-    Objects::node_type m_spareNode;
     uintptr_t m_nNext = 0x100;
 };
 
