@@ -54,16 +54,34 @@ BOOL Device::Submit(const std::shared_ptr<Transfer>& transfer, LPDWORD count) {
         transfer->event->ResetAndAttach(weak_from_this());
     }
     m_queue.push_back(transfer);
-    PromoteHead();
     // A transfer that can finish at once does so now, on the issuing thread.
-    if (m_queue.size() == 1 && !m_bDriving) {
+    const bool attemptNow = m_queue.size() == 1 && !m_bDriving;
+    // Most of those finish, and then never need their time-out's deadline:
+    // where a try is a quick non-blocking call, the clock is read only for
+    // one that is still pending after it (ppdev may take a jiffy to try).
+    bool timeoutUnstarted = attemptNow && m_strategy.readiness == Readiness::Poll;
+    if (timeoutUnstarted) {
+        transfer->started = true;
+    } else {
+        PromoteHead();
+    }
+    if (attemptNow) {
         m_bDriving = true;
-        while (!transfer->done && !AdvanceHead(lock)) {
+        while (!transfer->done) {
+            const bool waits = AdvanceHead(lock);
+            if (timeoutUnstarted && !transfer->done) {
+                StartTimeout(*transfer);
+                timeoutUnstarted = false;
+            }
+            if (waits) {
+                break;
+            }
         }
         m_bDriving = false;
         m_turn.notify_all();
     }
     if (!transfer->done) {
+        KeepPending(transfer);
         kobj::SetLastErrorCode(ERROR_IO_PENDING);
         return FALSE;
     }
@@ -75,6 +93,18 @@ BOOL Device::Submit(const std::shared_ptr<Transfer>& transfer, LPDWORD count) {
         *count = static_cast<DWORD>(transfer->moved);
     }
     return TRUE;
+}
+
+void Device::KeepPending(const std::shared_ptr<Transfer>& transfer) {
+    if (transfer.use_count() != 0) {
+        return;  // owned by its shared_ptr already
+    }
+    // Lent by the issuer's frame: the queue takes a copy of its own before the
+    // lock goes. Until now only holders of the lock have seen it.
+    auto it = std::find(m_queue.begin(), m_queue.end(), transfer);
+    if (it != m_queue.end()) {
+        *it = std::make_shared<Transfer>(*transfer);
+    }
 }
 
 BOOL Device::Result(LPOVERLAPPED record, LPDWORD count, bool wait) {
@@ -287,8 +317,12 @@ void Device::PromoteHead() {
     }
     Transfer& head = *m_queue.front();
     head.started = true;
-    if (head.limitMs != 0) {
-        head.deadline = SteadyClock::now() + std::chrono::milliseconds(head.limitMs);
+    StartTimeout(head);
+}
+
+void Device::StartTimeout(Transfer& transfer) {
+    if (transfer.limitMs != 0) {
+        transfer.deadline = SteadyClock::now() + std::chrono::milliseconds(transfer.limitMs);
     }
 }
 

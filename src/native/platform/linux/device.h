@@ -53,6 +53,10 @@ public:
 
     // Issues a transfer. TRUE when it finished at once (*count written);
     // otherwise FALSE with the last error: ERROR_IO_PENDING when it waits.
+    //
+    // Most transfers finish at once, so the issuer may lend one from its own
+    // frame, as a shared_ptr that owns nothing: it is copied to the heap only
+    // when it has to wait.
     BOOL Submit(const std::shared_ptr<Transfer>& transfer, LPDWORD count);
 
     // GetOverlappedResult for a record issued on this device.
@@ -101,7 +105,9 @@ private:
     void ApplyPeerGone(Transfer& head);
     void Complete(Transfer& transfer, DWORD error);
     void CancelAllLocked();
+    void KeepPending(const std::shared_ptr<Transfer>& transfer);
     void PromoteHead();
+    static void StartTimeout(Transfer& transfer);
     bool WaitTurn(std::unique_lock<std::mutex>& lock, kobj::Instant deadline);
     void Wake();
     bool Holds(LPOVERLAPPED record) const;

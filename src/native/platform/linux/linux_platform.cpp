@@ -121,7 +121,8 @@ BOOL LinuxPlatform::IssueTransfer(HANDLE handle, void* buffer, DWORD length, LPD
     }
     OVERLAPPED own{};
     const bool synchronous = overlapped == nullptr;
-    auto transfer = std::make_shared<linuxbk::Transfer>();
+    Transfer lent;
+    const std::shared_ptr<Transfer> transfer(std::shared_ptr<Transfer>(), &lent);
     transfer->direction = isRead ? Transfer::Direction::Read : Transfer::Direction::Write;
     transfer->buffer = buffer;
     transfer->length = length;
