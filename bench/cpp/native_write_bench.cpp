@@ -58,7 +58,22 @@ void BM_PortWriteNull(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kChunk));
 }
 
-void BM_RawWriteNull(benchmark::State& state) {
+bool WriteAll(int fd, const std::vector<uint8_t>& chunk) {
+    size_t done = 0;
+    while (done < chunk.size()) {
+        const ssize_t n = ::write(fd, chunk.data() + done, chunk.size() - done);
+        if (n <= 0) {
+            return false;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// One chunk to /dev/null per iteration with write(2), each write passed to
+// `around`, which makes it and says whether it went out.
+template <class Around>
+void WriteNullLoop(benchmark::State& state, Around around) {
     const std::vector<uint8_t> chunk = Chunk();
     const int fd = ::open(kNullDevice, O_WRONLY | O_CLOEXEC);
     if (fd < 0) {
@@ -66,18 +81,17 @@ void BM_RawWriteNull(benchmark::State& state) {
         return;
     }
     for (auto _ : state) {
-        size_t done = 0;
-        while (done < kChunk) {
-            const ssize_t n = ::write(fd, chunk.data() + done, kChunk - done);
-            if (n <= 0) {
-                state.SkipWithError("a write failed");
-                break;
-            }
-            done += static_cast<size_t>(n);
+        if (!around([&] { return WriteAll(fd, chunk); })) {
+            state.SkipWithError("a write failed");
+            break;
         }
     }
     ::close(fd);
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kChunk));
+}
+
+void BM_RawWriteNull(benchmark::State& state) {
+    WriteNullLoop(state, [](auto write) { return write(); });
 }
 
 // Not the port: the same write(2) loop with only what any port shared by
@@ -85,25 +99,14 @@ void BM_RawWriteNull(benchmark::State& state) {
 // lets one write go at a time. It shows how near to the plain loop a
 // thread-safe write can come on this machine at all.
 void BM_GuardedRawWriteNull(benchmark::State& state) {
-    const std::vector<uint8_t> chunk = Chunk();
-    const int fd = ::open(kNullDevice, O_WRONLY | O_CLOEXEC);
-    if (fd < 0) {
-        state.SkipWithError("/dev/null could not be opened");
-        return;
-    }
     UseGate gate;
     gate.Open();
     std::mutex turn;
-    for (auto _ : state) {
+    WriteNullLoop(state, [&](auto write) {
         GateEntry entry(gate);
         std::lock_guard<std::mutex> guard(turn);
-        if (!entry || ::write(fd, chunk.data(), kChunk) != static_cast<ssize_t>(kChunk)) {
-            state.SkipWithError("a write failed");
-            break;
-        }
-    }
-    ::close(fd);
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kChunk));
+        return entry && write();
+    });
 }
 
 }  // namespace
