@@ -22,10 +22,11 @@ fs::path ClassDir(const std::string& sysfsRoot) {
 }
 
 // A sysfs attribute's text, without the line feed the kernel ends it with.
-// Plain open and read: the device list reads three attributes of every
-// printer present, and a stream costs twice the system calls.
-std::optional<std::string> ReadAttribute(const std::string& file) {
-    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+// Plain open and read, relative to the device's folder: the device list reads
+// three attributes of every printer present, and a stream costs twice the
+// system calls, a full path three walks through the class link.
+std::optional<std::string> ReadAttribute(int folder, const char* name) {
+    const int fd = ::openat(folder, name, O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         return std::nullopt;
     }
@@ -46,8 +47,8 @@ std::optional<std::string> ReadAttribute(const std::string& file) {
 }
 
 // idVendor and idProduct read as four hexadecimal digits.
-std::optional<uint16_t> ReadHexId(const std::string& file) {
-    const std::optional<std::string> text = ReadAttribute(file);
+std::optional<uint16_t> ReadHexId(int folder, const char* name) {
+    const std::optional<std::string> text = ReadAttribute(folder, name);
     if (!text || text->empty()) {
         return std::nullopt;
     }
@@ -63,16 +64,21 @@ std::optional<UsbPrinterNode> ReadPrinter(const fs::path& entry, unsigned number
     // The kernel resolves `device` (the interface) before it takes "..", so
     // this names the USB device without resolving a canonical path first.
     const std::string usbDevice = (entry / "device" / "..").string();
-    const std::optional<uint16_t> vendor = ReadHexId(usbDevice + "/idVendor");
-    const std::optional<uint16_t> product = ReadHexId(usbDevice + "/idProduct");
-    if (!vendor || !product) {
+    const int folder = ::open(usbDevice.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (folder < 0) {
         return std::nullopt;
     }
-    UsbPrinterNode node;
-    node.number = number;
-    node.vendorId = *vendor;
-    node.productId = *product;
-    node.serial = ReadAttribute(usbDevice + "/serial");
+    const std::optional<uint16_t> vendor = ReadHexId(folder, "idVendor");
+    const std::optional<uint16_t> product = ReadHexId(folder, "idProduct");
+    std::optional<UsbPrinterNode> node;
+    if (vendor && product) {
+        node.emplace();
+        node->number = number;
+        node->vendorId = *vendor;
+        node->productId = *product;
+        node->serial = ReadAttribute(folder, "serial");
+    }
+    ::close(folder);
     return node;
 }
 
