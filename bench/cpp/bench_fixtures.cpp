@@ -11,17 +11,11 @@
 #include <fstream>
 #include <stdexcept>
 
+#include "fake_sysfs.h"
+
 namespace zelp::bench {
 
 namespace fs = std::filesystem;
-
-namespace {
-
-void WriteText(const fs::path& file, const std::string& text) {
-    std::ofstream(file) << text << '\n';
-}
-
-}  // namespace
 
 namespace {
 
@@ -56,17 +50,7 @@ FakeUsbTree::~FakeUsbTree() {
 
 void FakeUsbTree::AddPrinter(unsigned number, const char* vendorHex, const char* productHex,
                              const std::string& serial, const std::string& node) {
-    const fs::path root(m_strRoot);
-    const std::string lp = "lp" + std::to_string(number);
-    const fs::path usbDevice = root / "sys/devices/usb1" / ("1-" + std::to_string(number + 1));
-    const fs::path classNode = usbDevice / "1-1:1.0" / "usbmisc" / lp;
-    fs::create_directories(classNode);
-    WriteText(usbDevice / "idVendor", vendorHex);
-    WriteText(usbDevice / "idProduct", productHex);
-    WriteText(usbDevice / "serial", serial);
-    fs::create_directory_symlink("../..", classNode / "device");
-    fs::create_directory_symlink(classNode, root / "sys/class/usbmisc" / lp);
-    fs::create_symlink(node, root / "dev/usb" / lp);
+    testsupport::AddFakeUsbPrinter(m_strRoot, number, vendorHex, productHex, serial.c_str(), node);
 }
 
 std::string FakeUsbTree::AddFileNode(const std::string& name) {

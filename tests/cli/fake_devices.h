@@ -9,11 +9,11 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "cli_process.h"
+#include "fake_sysfs.h"
 #include "test_support.h"
 
 namespace zelp::cli::testing {
@@ -36,22 +36,7 @@ public:
     // linked to `node`; no serial string when `serial` is null.
     void AddPrinter(unsigned number, const char* vendorHex, const char* productHex,
                     const char* serial, const std::string& node) {
-        namespace fs = std::filesystem;
-        const fs::path root = m_dir.Path();
-        const std::string lp = "lp" + std::to_string(number);
-        const fs::path usbDevice = root / "sys/devices/usb1" / ("1-" + std::to_string(number + 1));
-        const fs::path classNode = usbDevice / "1-1:1.0" / "usbmisc" / lp;
-        fs::create_directories(classNode);
-        fs::create_directories(root / "sys/class/usbmisc");
-        fs::create_directories(root / "dev/usb");
-        std::ofstream(usbDevice / "idVendor") << vendorHex << '\n';
-        std::ofstream(usbDevice / "idProduct") << productHex << '\n';
-        if (serial != nullptr) {
-            std::ofstream(usbDevice / "serial") << serial << '\n';
-        }
-        fs::create_directory_symlink("../..", classNode / "device");
-        fs::create_directory_symlink(classNode, root / "sys/class/usbmisc" / lp);
-        fs::create_symlink(node, root / "dev/usb" / lp);
+        testsupport::AddFakeUsbPrinter(m_dir.Path(), number, vendorHex, productHex, serial, node);
     }
 
     // A parallel port node <dev>/parportN linked to `node`.

@@ -4,7 +4,8 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
+
+#include "fake_sysfs.h"
 
 namespace zelp::reliability {
 
@@ -101,29 +102,9 @@ void PtyPrinter::Drain() {
     }
 }
 
-namespace {
-void WriteText(const fs::path& file, const std::string& text) {
-    std::ofstream(file) << text << '\n';
-}
-}  // namespace
-
 void FakeUsbTree::AddPrinter(unsigned number, const char* vendorHex, const char* productHex,
                              const char* serial, const std::string& node) {
-    const fs::path root = m_dir.Path();
-    const std::string lp = "lp" + std::to_string(number);
-    const fs::path usbDevice = root / "sys/devices/usb1" / ("1-" + std::to_string(number + 1));
-    const fs::path classNode = usbDevice / "1-1:1.0" / "usbmisc" / lp;
-    fs::create_directories(classNode);
-    fs::create_directories(root / "sys/class/usbmisc");
-    fs::create_directories(root / "dev/usb");
-    WriteText(usbDevice / "idVendor", vendorHex);
-    WriteText(usbDevice / "idProduct", productHex);
-    if (serial != nullptr) {
-        WriteText(usbDevice / "serial", serial);
-    }
-    fs::create_directory_symlink("../..", classNode / "device");
-    fs::create_directory_symlink(classNode, root / "sys/class/usbmisc" / lp);
-    fs::create_symlink(node, root / "dev/usb" / lp);
+    testsupport::AddFakeUsbPrinter(m_dir.Path(), number, vendorHex, productHex, serial, node);
 }
 
 }  // namespace zelp::reliability

@@ -10,9 +10,9 @@
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <string>
 
+#include "fake_sysfs.h"
 #include "native/platform.h"
 #include "native/platform/linux/linux_platform.h"
 #include "usb/usb_discovery.h"
@@ -86,30 +86,6 @@ private:
     std::string m_slave;
 };
 
-void WriteText(const fs::path& file, const std::string& text) {
-    std::ofstream(file) << text << '\n';
-}
-
-// A usblp printer lpN as sysfs shows it, with its /dev node linked to `node`.
-void AddFakePrinter(const fs::path& root, unsigned number, const char* vendorHex,
-                    const char* productHex, const char* serial, const std::string& node) {
-    const std::string lp = "lp" + std::to_string(number);
-    const fs::path usbDevice = root / "sys/devices/usb1" / ("1-" + std::to_string(number + 1));
-    const fs::path interface = usbDevice / "1-1:1.0";
-    const fs::path classNode = interface / "usbmisc" / lp;
-    fs::create_directories(classNode);
-    fs::create_directories(root / "sys/class/usbmisc");
-    fs::create_directories(root / "dev/usb");
-    WriteText(usbDevice / "idVendor", vendorHex);
-    WriteText(usbDevice / "idProduct", productHex);
-    if (serial != nullptr) {
-        WriteText(usbDevice / "serial", serial);
-    }
-    fs::create_directory_symlink("../..", classNode / "device");
-    fs::create_directory_symlink(classNode, root / "sys/class/usbmisc" / lp);
-    fs::create_symlink(node, root / "dev/usb" / lp);
-}
-
 TEST(UsbLinuxEndToEndTest, APrinterIsFoundOpenedWrittenReadDetectedClosedAndOpenedAgain) {
     TempFolder temp;
     ASSERT_FALSE(temp.Path().empty());
@@ -119,9 +95,9 @@ TEST(UsbLinuxEndToEndTest, APrinterIsFoundOpenedWrittenReadDetectedClosedAndOpen
     ASSERT_FALSE(printer.SlavePath().empty());
     // Another model first, and one of ours without a serial number: neither
     // is the printer sought.
-    AddFakePrinter(temp.Path(), 0, "04b8", "0202", "000012", other.SlavePath());
-    AddFakePrinter(temp.Path(), 1, "1234", "5678", nullptr, unnumbered.SlavePath());
-    AddFakePrinter(temp.Path(), 2, "1234", "5678", "000012", printer.SlavePath());
+    testsupport::AddFakeUsbPrinter(temp.Path(), 0, "04b8", "0202", "000012", other.SlavePath());
+    testsupport::AddFakeUsbPrinter(temp.Path(), 1, "1234", "5678", nullptr, unnumbered.SlavePath());
+    testsupport::AddFakeUsbPrinter(temp.Path(), 2, "1234", "5678", "000012", printer.SlavePath());
 
     linuxbk::LinuxPlatform os((temp.Path() / "sys").string(), (temp.Path() / "dev").string());
     ScopedPlatform scoped(os);

@@ -1,0 +1,18 @@
+// The layout of a USB printer in sysfs as usblp and the USB core make it, for
+// the fake trees the backend tests, the tool's tests and the benchmarks walk.
+// One place, so that every tree keeps the kernel's shape.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+namespace zelp::testsupport {
+
+// usblp printer lpN under `root`: the USB device 1-(N+1) with idVendor and
+// idProduct (hex, as sysfs writes them) and serial (none when null), its
+// interface's usbmisc/lpN entry with the `device` link back up, the class
+// link sys/class/usbmisc/lpN, and dev/usb/lpN linked to `node`.
+void AddFakeUsbPrinter(const std::filesystem::path& root, unsigned number, const char* vendorHex,
+                       const char* productHex, const char* serial, const std::string& node);
+
+}  // namespace zelp::testsupport
