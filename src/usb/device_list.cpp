@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "native/platform.h"
+#include "native/transfer_record.h"
 #include "usb/identity_reply.h"
 #include "usb/usb_discovery.h"
 #include "usb/usb_key.h"
@@ -32,78 +33,53 @@ private:
     const HANDLE m_hDevice;
 };
 
-// A fresh event for one transfer on the query's shared record, closed when
-// the transfer is over.
-class TransferEvent {
-public:
-    explicit TransferEvent(OVERLAPPED& record)
-        : m_hEvent(Os().CreateEventA(nullptr, TRUE, FALSE, nullptr)) {
-        record.hEvent = m_hEvent;
-    }
-    ~TransferEvent() {
-        if (m_hEvent != nullptr) {
-            Os().CloseHandle(m_hEvent);
-        }
-    }
-    TransferEvent(const TransferEvent&) = delete;
-    TransferEvent& operator=(const TransferEvent&) = delete;
-
-    bool IsValid() const { return m_hEvent != nullptr; }
-    HANDLE get() const { return m_hEvent; }
-
-private:
-    const HANDLE m_hEvent;
-};
-
 // Ends one overlapped call of the query within `timeoutMs`. Only a transfer
 // left pending is waited for; one that runs out of time is cancelled and its
 // completion waited for, since the record and buffer are the system's until
 // then. False when the transfer did not end in time or failed at once.
-bool FinishQueryTransfer(HANDLE device, BOOL started, OVERLAPPED& record, HANDLE event,
-                         DWORD timeoutMs, DWORD& count) {
+bool FinishQueryTransfer(HANDLE device, BOOL started, TransferRecord& record, DWORD timeoutMs,
+                         DWORD& count) {
     if (started) {
         return true;
     }
     if (Os().GetLastError() != ERROR_IO_PENDING) {
         return false;
     }
-    if (Os().WaitForSingleObject(event, timeoutMs) != WAIT_OBJECT_0) {
+    if (Os().WaitForSingleObject(record.Event(), timeoutMs) != WAIT_OBJECT_0) {
         Os().CancelIo(device);
-        Os().GetOverlappedResult(device, &record, &count, TRUE);
+        Os().GetOverlappedResult(device, record.get(), &count, TRUE);
         return false;
     }
     // What the completion says is not needed: a read that brought nothing is
     // an empty read, and the command's byte count is not checked.
-    if (!Os().GetOverlappedResult(device, &record, &count, FALSE)) {
+    if (!Os().GetOverlappedResult(device, record.get(), &count, FALSE)) {
         count = 0;
     }
     return true;
 }
 
-bool SendIdentityCommand(HANDLE device, OVERLAPPED& record) {
-    TransferEvent event(record);
-    if (!event.IsValid()) {
+bool SendIdentityCommand(HANDLE device) {
+    TransferRecord record;
+    if (!record.HasEvent()) {
         return false;
     }
     DWORD written = 0;
     const BOOL started =
-        Os().WriteFile(device, kIdentityCommand, sizeof(kIdentityCommand), &written, &record);
-    return FinishQueryTransfer(device, started, record, event.get(), kIdentityWriteTimeoutMs,
-                               written);
+        Os().WriteFile(device, kIdentityCommand, sizeof(kIdentityCommand), &written, record.get());
+    return FinishQueryTransfer(device, started, record, kIdentityWriteTimeoutMs, written);
 }
 
 enum class ReadOutcome { kAnswered, kEmpty, kMarkerOnly, kFailed };
 
-ReadOutcome ReadIdentityReply(HANDLE device, OVERLAPPED& record, std::string& text) {
+ReadOutcome ReadIdentityReply(HANDLE device, std::string& text) {
     uint8_t buffer[kIdentityReadSize] = {};
-    TransferEvent event(record);
-    if (!event.IsValid()) {
+    TransferRecord record;
+    if (!record.HasEvent()) {
         return ReadOutcome::kFailed;
     }
     DWORD received = 0;
-    const BOOL started = Os().ReadFile(device, buffer, kIdentityReadSize, &received, &record);
-    if (!FinishQueryTransfer(device, started, record, event.get(), kIdentityReadTimeoutMs,
-                             received)) {
+    const BOOL started = Os().ReadFile(device, buffer, kIdentityReadSize, &received, record.get());
+    if (!FinishQueryTransfer(device, started, record, kIdentityReadTimeoutMs, received)) {
         return ReadOutcome::kFailed;
     }
     received = std::min<DWORD>(received, kIdentityReadSize);
@@ -125,16 +101,14 @@ bool QueryPrinterId(const char* devicePath, std::string& identityText) {
     if (!device.IsOpen()) {
         return false;
     }
-    // One record serves the command and every read; each gets its own event.
-    OVERLAPPED record{};
-    if (!SendIdentityCommand(device.get(), record)) {
+    if (!SendIdentityCommand(device.get())) {
         return false;
     }
     int empties = 0;
     while (true) {
         Os().Sleep(1);
         std::string text;
-        switch (ReadIdentityReply(device.get(), record, text)) {
+        switch (ReadIdentityReply(device.get(), text)) {
             case ReadOutcome::kAnswered:
                 identityText = IdentityTextForList(text, kIdentityTextChars);
                 return true;
