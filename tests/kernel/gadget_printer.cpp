@@ -36,6 +36,7 @@
 #include <cstring>
 #include <deque>
 #include <list>
+#include <map>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -303,70 +304,87 @@ private:
 
     // The answer to one command; empty when it comes later (wait).
     std::string Command(Client& client, const std::string& line) {
+        using Handler = std::string (GadgetPrinter::*)(Client&, std::istringstream&);
+        static const std::map<std::string, Handler> kHandlers = {
+            {"read", &GadgetPrinter::Read},         {"status", &GadgetPrinter::Status},
+            {"send", &GadgetPrinter::Send},         {"received", &GadgetPrinter::Received},
+            {"wait", &GadgetPrinter::Wait},         {"reset", &GadgetPrinter::Reset},
+            {"identity", &GadgetPrinter::Identity}, {"unplug", &GadgetPrinter::Unplug},
+            {"plug", &GadgetPrinter::Plug},
+        };
         std::istringstream words(line);
         std::string verb;
         words >> verb;
-        if (verb == "read") {
-            std::string state;
-            words >> state;
-            m_reading = state == "on";
-            return "ok";
+        const auto handler = kHandlers.find(verb);
+        if (handler == kHandlers.end()) {
+            return "error unknown command: " + line;
         }
-        if (verb == "status") {
-            std::string value;
-            words >> value;
-            m_status = static_cast<uint8_t>(std::strtoul(value.c_str(), nullptr, 0));
-            return ApplyStatus() ? "ok" : "error " + std::string(std::strerror(errno));
-        }
-        if (verb == "send") {
-            size_t count = 0;
-            words >> count;
-            std::string bytes(count, '\0');
-            for (char& byte : bytes) {
-                byte = static_cast<char>(Pattern(m_sentPosition++));
-            }
-            m_outgoing.push_back(std::move(bytes));
-            return "ok";
-        }
-        if (verb == "received") {
-            return "ok " + std::to_string(m_received);
-        }
-        if (verb == "wait") {
-            long ms = 0;
-            words >> client.target >> ms;
-            client.deadline = Clock::now() + std::chrono::milliseconds(ms);
-            client.waiting = true;
-            return "";
-        }
-        if (verb == "reset") {
-            m_received = 0;
-            m_sentPosition = 0;
-            m_matched = 0;
-            return ::ftruncate(m_record, 0) == 0 && ::lseek(m_record, 0, SEEK_SET) == 0
-                       ? "ok"
-                       : "error truncate";
-        }
-        if (verb == "identity") {
-            words >> m_settings.identity;
-            if (m_settings.identity == "none") {
-                m_settings.identity.clear();
-            }
-            return "ok";
-        }
-        if (verb == "unplug") {
-            CloseNode();
-            m_unplugged = true;
-            return WriteTextFile(m_settings.gadgetDir + "/UDC", "\n") ? "ok" : "error unbind";
-        }
-        if (verb == "plug") {
-            return Plug() ? "ok" : "error bind";
-        }
-        return "error unknown command: " + line;
+        return (this->*handler->second)(client, words);
     }
 
-    bool Plug() {
+    std::string Read(Client&, std::istringstream& words) {
+        std::string state;
+        words >> state;
+        m_reading = state == "on";
+        return "ok";
+    }
+
+    std::string Status(Client&, std::istringstream& words) {
+        std::string value;
+        words >> value;
+        m_status = static_cast<uint8_t>(std::strtoul(value.c_str(), nullptr, 0));
+        return ApplyStatus() ? "ok" : "error " + std::string(std::strerror(errno));
+    }
+
+    std::string Send(Client&, std::istringstream& words) {
+        size_t count = 0;
+        words >> count;
+        std::string bytes(count, '\0');
+        for (char& byte : bytes) {
+            byte = static_cast<char>(Pattern(m_sentPosition++));
+        }
+        m_outgoing.push_back(std::move(bytes));
+        return "ok";
+    }
+
+    std::string Received(Client&, std::istringstream&) {
+        return "ok " + std::to_string(m_received);
+    }
+
+    std::string Wait(Client& client, std::istringstream& words) {
+        long ms = 0;
+        words >> client.target >> ms;
+        client.deadline = Clock::now() + std::chrono::milliseconds(ms);
+        client.waiting = true;
+        return "";
+    }
+
+    std::string Reset(Client&, std::istringstream&) {
+        m_received = 0;
+        m_sentPosition = 0;
+        m_matched = 0;
+        const bool emptied = ::ftruncate(m_record, 0) == 0 && ::lseek(m_record, 0, SEEK_SET) == 0;
+        return emptied ? "ok" : "error truncate";
+    }
+
+    std::string Identity(Client&, std::istringstream& words) {
+        words >> m_settings.identity;
+        if (m_settings.identity == "none") {
+            m_settings.identity.clear();
+        }
+        return "ok";
+    }
+
+    std::string Unplug(Client&, std::istringstream&) {
+        CloseNode();
+        m_unplugged = true;
+        return WriteTextFile(m_settings.gadgetDir + "/UDC", "\n") ? "ok" : "error unbind";
+    }
+
+    // Binds the gadget again and opens its node once it is back.
+    std::string Plug(Client&, std::istringstream&) {
         if (!WriteTextFile(m_settings.gadgetDir + "/UDC", m_settings.udc + "\n")) {
-            return false;
+            return "error bind";
         }
         m_unplugged = false;
         const auto deadline = Clock::now() + 10s;
@@ -376,7 +394,7 @@ private:
                 std::this_thread::sleep_for(20ms);
             }
         }
-        return m_node >= 0;
+        return m_node >= 0 ? "ok" : "error no node after bind";
     }
 
     Settings m_settings;
