@@ -141,5 +141,15 @@ TEST_F(ParallelPortOnTestPrinters, RefusedNegotiationStillWritesButReadsNothing)
     EXPECT_EQ(std::count(requests.begin(), requests.end(), "read 3"), 0);
 }
 
+// A read that completed returns the bytes it moved even when its completion
+// carries an error status.
+TEST_F(ParallelPortOnTestPrinters, ReadCompletedWithAnErrorKeepsTheBytesItMoved) {
+    ASSERT_TRUE(ScriptReply(ZELP_TEST_PARALLEL, "7a777\r", ZELP_TEST_LATER, kStatusBufferOverflow));
+    ASSERT_TRUE(Open("\\\\.\\LPT9"));
+    FakeByteArray buffer(std::vector<jbyte>(8, 9));
+    EXPECT_EQ(Read(buffer, 8), 6);
+    EXPECT_EQ(buffer.elements, (std::vector<jbyte>{'7', 'a', '7', '7', '7', '\r', 9, 9}));
+}
+
 }  // namespace
 }  // namespace zelp::test

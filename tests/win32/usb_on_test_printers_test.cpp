@@ -227,5 +227,50 @@ TEST_F(UsbOnTestPrinters, UnplugEndsAWriteThenReplugServesAgain) {
     EXPECT_TRUE(Write(job, 0, 11, kWaitMs));
 }
 
+// A read that completed returns the bytes it moved even when its completion
+// carries an error; one that failed at once still returns nothing.
+TEST_F(UsbOnTestPrinters, ReadCompletedWithAnErrorKeepsTheBytesItMoved) {
+    struct Case {
+        const char* what;
+        ULONG completion;
+        LONG status;
+        jint count;
+        bool bytesArrive;
+    };
+    const Case cases[] = {
+        {"warning, later", ZELP_TEST_LATER, kStatusBufferOverflow, 6, true},
+        {"error, later", ZELP_TEST_LATER, kStatusDataError, 6, false},
+        {"warning, at once", ZELP_TEST_AT_ONCE, kStatusBufferOverflow, 0, false},
+    };
+    ASSERT_TRUE(Open("123456"));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_TRUE(ScriptReply(ZELP_TEST_PRINTER_NUMBERED, "7a777\r", c.completion, c.status));
+        FakeByteArray buffer(std::vector<jbyte>(8, 9));
+        EXPECT_EQ(Read(buffer, 8), c.count);
+        if (c.bytesArrive) {
+            EXPECT_EQ(buffer.elements, (std::vector<jbyte>{'7', 'a', '7', '7', '7', '\r', 9, 9}));
+        }
+    }
+}
+
+TEST_F(UsbOnTestPrinters, IdentityQueryScansAReadCompletedWithAWarning) {
+    ASSERT_TRUE(ScriptReply(ZELP_TEST_PRINTER_UNNUMBERED, "7a777\r", ZELP_TEST_LATER,
+                            kStatusBufferOverflow));
+    FakeIntArray first(std::vector<jint>(1, -1));
+    FakeIntArray second(std::vector<jint>(1, -1));
+    FakeString vendorText = JavaText(kVendor);
+    FakeString productText = JavaText(kProduct);
+    // The unnumbered printer alone, whatever order SetupAPI lists them in.
+    ASSERT_TRUE(m_printers.Unplug(ZELP_TEST_PRINTER_NUMBERED));
+
+    EXPECT_EQ(UsbDevice<UsbListFn>("usbDeviceList")(
+                  m_env, nullptr, FakeJniEnv::Ref(first), FakeJniEnv::Ref(second), kSlot,
+                  FakeJniEnv::Ref(vendorText), FakeJniEnv::Ref(productText)),
+              1);
+    EXPECT_EQ(first.elements, std::vector<jint>{777});
+    EXPECT_EQ(second.elements, std::vector<jint>{0});
+}
+
 }  // namespace
 }  // namespace zelp::test
