@@ -6,18 +6,6 @@ namespace zelp {
 
 namespace {
 
-// Finishes an overlapped call: a call that returned FALSE with ERROR_IO_PENDING
-// is waited for to its end; any other FALSE is a failure at once.
-bool FinishTransfer(HANDLE port, BOOL started, OVERLAPPED* record, DWORD& count) {
-    if (started) {
-        return true;
-    }
-    if (Os().GetLastError() != ERROR_IO_PENDING) {
-        return false;
-    }
-    return Os().GetOverlappedResult(port, record, &count, TRUE) != FALSE;
-}
-
 OSVERSIONINFOA QueryVersion() {
     OSVERSIONINFOA info{};
     info.dwOSVersionInfoSize = sizeof(info);
@@ -116,7 +104,7 @@ bool CParallelPort::Write(const void* data, uint32_t length) {
     const BOOL started = Os().WriteFile(port, data, length, &written, record.get());
     // A write that ends short (paper out, the port's write time-out) is a
     // failure: the caller must not take a partial job for a printed one.
-    return FinishTransfer(port, started, record.get(), written) && written == length;
+    return record.Finish(port, started, written) == TransferEnd::kSucceeded && written == length;
 }
 
 bool CParallelPort::Read(void* buffer, uint32_t& count, uint32_t length) {
@@ -138,9 +126,12 @@ bool CParallelPort::Read(void* buffer, uint32_t& count, uint32_t length) {
     }
     DWORD received = 0;
     const BOOL started = Os().ReadFile(port, buffer, length, &received, record.get());
-    const bool done = FinishTransfer(port, started, record.get(), received);
+    // A read that was under way delivers what it moved even when its
+    // completion reports an error (a printer that went away mid-answer):
+    // those bytes did arrive. Only a read refused at once fails.
+    const bool ran = record.Finish(port, started, received) != TransferEnd::kFailedAtOnce;
     SwitchMode(port, 0);
-    if (!done) {
+    if (!ran) {
         return false;
     }
     count = received;
@@ -185,7 +176,7 @@ std::optional<BYTE> CParallelPort::QueryStatusNt(HANDLE port) {
     DWORD returned = 0;
     const BOOL started = Os().DeviceIoControl(port, IOCTL_PAR_QUERY_INFORMATION, nullptr, 0, status,
                                               kStatusBufferSize, &returned, record.get());
-    if (!FinishTransfer(port, started, record.get(), returned)) {
+    if (record.Finish(port, started, returned) != TransferEnd::kSucceeded) {
         return std::nullopt;
     }
     return status[0];

@@ -33,29 +33,11 @@ private:
     const HANDLE m_hDevice;
 };
 
-// Ends one overlapped call of the query within `timeoutMs`. Only a transfer
-// left pending is waited for; one that runs out of time is cancelled and its
-// completion waited for, since the record and buffer are the system's until
-// then. False when the transfer did not end in time or failed at once.
-bool FinishQueryTransfer(HANDLE device, BOOL started, TransferRecord& record, DWORD timeoutMs,
-                         DWORD& count) {
-    if (started) {
-        return true;
-    }
-    if (Os().GetLastError() != ERROR_IO_PENDING) {
-        return false;
-    }
-    if (Os().WaitForSingleObject(record.Event(), timeoutMs) != WAIT_OBJECT_0) {
-        Os().CancelIo(device);
-        Os().GetOverlappedResult(device, record.get(), &count, TRUE);
-        return false;
-    }
-    // What the completion says is not needed: a read that brought nothing is
-    // an empty read, and the command's byte count is not checked.
-    if (!Os().GetOverlappedResult(device, record.get(), &count, FALSE)) {
-        count = 0;
-    }
-    return true;
+// Whether a transfer of the query ended in time. What its completion says
+// is not needed: a read delivers what it moved even when it ended with an
+// error, and the command's byte count is not checked.
+bool EndedInTime(TransferEnd end) {
+    return end == TransferEnd::kSucceeded || end == TransferEnd::kFailed;
 }
 
 bool SendIdentityCommand(HANDLE device) {
@@ -66,7 +48,7 @@ bool SendIdentityCommand(HANDLE device) {
     DWORD written = 0;
     const BOOL started =
         Os().WriteFile(device, kIdentityCommand, sizeof(kIdentityCommand), &written, record.get());
-    return FinishQueryTransfer(device, started, record, kIdentityWriteTimeoutMs, written);
+    return EndedInTime(record.FinishWithin(device, started, kIdentityWriteTimeoutMs, written));
 }
 
 enum class ReadOutcome { kAnswered, kEmpty, kMarkerOnly, kFailed };
@@ -79,7 +61,7 @@ ReadOutcome ReadIdentityReply(HANDLE device, std::string& text) {
     }
     DWORD received = 0;
     const BOOL started = Os().ReadFile(device, buffer, kIdentityReadSize, &received, record.get());
-    if (!FinishQueryTransfer(device, started, record, kIdentityReadTimeoutMs, received)) {
+    if (!EndedInTime(record.FinishWithin(device, started, kIdentityReadTimeoutMs, received))) {
         return ReadOutcome::kFailed;
     }
     received = std::min<DWORD>(received, kIdentityReadSize);

@@ -36,26 +36,6 @@ private:
     const bool m_bHeld;
 };
 
-// Finishes an overlapped call within `timeoutMs`. Only FALSE with
-// ERROR_IO_PENDING leaves a transfer in progress; any other FALSE failed at
-// once and there is nothing to cancel or wait for. A transfer that runs out
-// of time is cancelled, and its completion is waited for, because the system
-// owns the record and the buffer until then. The completion's own outcome
-// decides: a transfer that ended just as it was cancelled still counts.
-bool FinishTimedTransfer(HANDLE device, BOOL started, TransferRecord& record, DWORD timeoutMs,
-                         DWORD& count) {
-    if (started) {
-        return true;
-    }
-    if (Os().GetLastError() != ERROR_IO_PENDING) {
-        return false;
-    }
-    if (Os().WaitForSingleObject(record.Event(), timeoutMs) != WAIT_OBJECT_0) {
-        Os().CancelIo(device);
-    }
-    return Os().GetOverlappedResult(device, record.get(), &count, TRUE) != FALSE;
-}
-
 bool IsUsableHandle(HANDLE handle) {
     return handle != INVALID_HANDLE_VALUE && handle != nullptr;
 }
@@ -156,7 +136,8 @@ bool CUsbPort::Write(const void* data, uint32_t length, uint32_t timeoutMs) {
     const BOOL started = Os().WriteFile(device, data, length, &written, record.get());
     // A short write is a failure: the caller must not take part of a job for
     // a printed one.
-    return FinishTimedTransfer(device, started, record, timeoutMs, written) && written == length;
+    return record.FinishWithin(device, started, timeoutMs, written) == TransferEnd::kSucceeded &&
+           written == length;
 }
 
 bool CUsbPort::Read(void* buffer, uint32_t& count, uint32_t length) {
@@ -178,7 +159,11 @@ bool CUsbPort::Read(void* buffer, uint32_t& count, uint32_t length) {
     }
     DWORD received = 0;
     const BOOL started = Os().ReadFile(device, buffer, length, &received, record.get());
-    if (!FinishTimedTransfer(device, started, record, kReadTimeoutMs, received)) {
+    const TransferEnd end = record.FinishWithin(device, started, kReadTimeoutMs, received);
+    // A read that completed in time delivers what it moved even when its
+    // completion reports an error (a printer pulled out mid-answer): those
+    // bytes did arrive.
+    if (end != TransferEnd::kSucceeded && end != TransferEnd::kFailed) {
         return false;
     }
     count = received;

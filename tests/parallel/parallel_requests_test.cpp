@@ -125,15 +125,35 @@ TEST_F(ParallelPortTest, AReadWhoseSwitchIsAlwaysRefusedIsNeverSent) {
     EXPECT_THAT(Requests(), ElementsAreArray(tries));
 }
 
-TEST_F(ParallelPortTest, AReadThatFailsStillSwitchesBack) {
+TEST_F(ParallelPortTest, AReadThatFailsStillSwitchesBackAndARunningOneKeepsItsBytes) {
+    struct Case {
+        const char* name;
+        Behaviour behaviour;
+        bool bRead;
+        std::string delivered;
+    };
+    const std::vector<Case> cases = {
+        {"refused at once", Behaviour::FailAtOnce(ERROR_GEN_FAILURE), false, ""},
+        // The printer went away mid-answer: what it sent did arrive.
+        {"breaks off part-way", Behaviour::FailAfter(ERROR_GEN_FAILURE, 3).Short(2), true, "an"},
+    };
     auto port = OpenPort(5);
-    sim.SetReads(kPortName, Behaviour::FailAfter(ERROR_GEN_FAILURE, 3));
-    char buffer[8];
-    uint32_t count = 5;
-    EXPECT_FALSE(port->Read(buffer, count, sizeof(buffer)));
-    EXPECT_EQ(count, 5u);
-    EXPECT_THAT(Requests(),
-                ElementsAre(kDefaultModes, kToNibble, "ReadFile 8", kDefaultModes, kToCentronics));
+    for (const Case& c : cases) {
+        sim.ClearCalls();
+        sim.SetReads(kPortName, c.behaviour);
+        sim.QueueReply(kPortName, "answer");
+        char buffer[8];
+        uint32_t count = 5;
+        const bool read = port->Read(buffer, count, sizeof(buffer));
+        EXPECT_EQ(read, c.bRead) << c.name;
+        EXPECT_EQ(count, c.bRead ? c.delivered.size() : 5u) << c.name;
+        if (read && c.bRead) {
+            EXPECT_EQ(std::string(buffer, count), c.delivered) << c.name;
+        }
+        EXPECT_THAT(Requests(), ElementsAre(kDefaultModes, kToNibble, "ReadFile 8", kDefaultModes,
+                                            kToCentronics))
+            << c.name;
+    }
 }
 
 TEST_F(ParallelPortTest, AJobFollowsItsConversationWithThePrinter) {

@@ -143,6 +143,15 @@ TEST_F(DeviceListTest, AReadThatFailsAtOnceEndsTheQueryWithoutWaiting) {
     EXPECT_EQ(CountOps(sim.Calls(path), "CancelIo"), 0u);
 }
 
+TEST_F(DeviceListTest, AReplyWhoseReadEndsWithAnErrorStillCounts) {
+    const std::string path = AddPrinter(kModelKey, "ABCDEF");
+    sim.AnswerIdentity(path, {"7a4711\r"});
+    sim.SetReads(path, Behaviour::FailAfter(ERROR_GEN_FAILURE, 5).Short(7));
+    ASSERT_EQ(List(), 1u);
+    EXPECT_EQ(first[0], 4711);
+    EXPECT_EQ(second[0], 0);
+}
+
 TEST_F(DeviceListTest, ALongIdentityCountsByItsFirstFifteenCharacters) {
     const std::string path = AddPrinter(kModelKey, "ABCDEF");
     sim.AnswerIdentity(path, {"7a000000000004711999\r"});

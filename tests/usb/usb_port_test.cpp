@@ -303,16 +303,20 @@ TEST_F(UsbPortTransferTest, ASilentPrinterEndsTheReadAfterOneHundredMilliseconds
     EXPECT_EQ(sim.OpenEventCount(), 0u);
 }
 
-TEST_F(UsbPortTransferTest, AFailedReadLeavesTheCountAlone) {
+TEST_F(UsbPortTransferTest, AReadThatRanDeliversWhatItMovedEvenWhenItEndedWithAnError) {
     struct Case {
         const char* name;
         Behaviour behaviour;
+        bool bRead;
+        std::string delivered;  // when read: the bytes counted
         uint64_t elapsedMs;
     };
     const std::vector<Case> cases = {
-        {"at once", Behaviour::FailAtOnce(ERROR_GEN_FAILURE), 0},
-        {"later", Behaviour::FailAfter(ERROR_DEVICE_NOT_CONNECTED, 20), 20},
-        {"unplugged", Behaviour::UnplugAfter(10), 10},
+        // Refused at once: nothing ran, nothing is waited for.
+        {"fails at once", Behaviour::FailAtOnce(ERROR_GEN_FAILURE), false, "", 0},
+        {"breaks off part-way", Behaviour::FailAfter(ERROR_DEVICE_NOT_CONNECTED, 20).Short(3), true,
+         "dat", 20},
+        {"unplugged", Behaviour::UnplugAfter(10), true, "", 10},
     };
     for (const Case& c : cases) {
         sim.SetReads(path, c.behaviour);
@@ -320,10 +324,14 @@ TEST_F(UsbPortTransferTest, AFailedReadLeavesTheCountAlone) {
         uint32_t count = 777;
         char buffer[16];
         const uint64_t start = sim.NowMs();
-        EXPECT_FALSE(port.Read(buffer, count, sizeof(buffer))) << c.name;
-        EXPECT_EQ(count, 777u) << c.name;
-        // A read that fails at once is not waited for.
+        const bool read = port.Read(buffer, count, sizeof(buffer));
+        EXPECT_EQ(read, c.bRead) << c.name;
+        EXPECT_EQ(count, c.bRead ? c.delivered.size() : 777u) << c.name;
+        if (read && c.bRead) {
+            EXPECT_EQ(std::string(buffer, count), c.delivered) << c.name;
+        }
         EXPECT_EQ(sim.NowMs() - start, c.elapsedMs) << c.name;
+        EXPECT_FALSE(port.IsReadBusy()) << c.name;
     }
 }
 

@@ -113,8 +113,9 @@ public final class UsbDevice {
      * @param length the most bytes to read; negative or beyond the end of the array: nothing is
      *     read, 0
      * @param slot 0 to 254
-     * @return the number of bytes read; 0 after a time-out, a failure, with no printer open in the
-     *     slot, or for bad arguments
+     * @return the number of bytes read, counting those a read delivered before it ended with an
+     *     error (a printer pulled out mid-answer); 0 after a time-out, a failure, with no printer
+     *     open in the slot, or for bad arguments
      */
     public static native int readData(byte[] data, int length, int slot);
 

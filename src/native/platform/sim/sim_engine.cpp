@@ -242,7 +242,9 @@ void State::End(Transfer& transfer, uint64_t at) {
             Finish(transfer, ERROR_SUCCESS, MoveBytes(transfer, at), at);
             break;
         case Behaviour::Ending::Fail:
-            Finish(transfer, b.error, transfer.moved, at);
+            // A failure given a limit moves that much first, as a device
+            // that breaks off part-way does.
+            Finish(transfer, b.error, b.limit ? MoveBytes(transfer, at) : transfer.moved, at);
             break;
         case Behaviour::Ending::Unplug:
             UnplugDevice(*transfer.handle->device, at);

@@ -28,7 +28,8 @@ struct Behaviour {
     DWORD delayMs = 0;            // from the start of a pending transfer to its ending
     DWORD error = ERROR_SUCCESS;  // for Fail
     // The most bytes one transfer moves (a short transfer). For Stall: the
-    // bytes accepted before the device stops taking more.
+    // bytes accepted before the device stops taking more. For a pending
+    // Fail: the bytes moved before the failure.
     std::optional<DWORD> limit;
 
     // Done when the call returns (a read: when a reply is queued by then).

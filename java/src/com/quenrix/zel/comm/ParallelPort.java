@@ -90,8 +90,9 @@ public final class ParallelPort {
      * @param buffer where the bytes go; null reads nothing and returns 0
      * @param length the most bytes to read; negative or beyond the end of the array: nothing is
      *     read, 0
-     * @return the number of bytes read; 0 when nothing came, the read failed, no port is open or
-     *     the arguments were bad
+     * @return the number of bytes read, counting those a read delivered before it ended with an
+     *     error; 0 when nothing came, the read failed at once, no port is open or the arguments
+     *     were bad
      */
     public static native int readData(byte[] buffer, int length);
 
