@@ -27,7 +27,8 @@ inline constexpr LONG kStatusBufferOverflow = static_cast<LONG>(0x80000005u);
 inline constexpr LONG kStatusDeviceNotConnected = static_cast<LONG>(0xC000009Du);
 inline constexpr LONG kStatusInvalidDeviceRequest = static_cast<LONG>(0xC0000010u);
 
-// IRP_MJ_READ, IRP_MJ_WRITE.
+// IRP_MJ_CREATE, IRP_MJ_READ, IRP_MJ_WRITE.
+inline constexpr ULONG kMajorCreate = 0x00;
 inline constexpr ULONG kMajorRead = 0x03;
 inline constexpr ULONG kMajorWrite = 0x04;
 

@@ -52,7 +52,7 @@ protected:
         std::vector<ULONG> opened;
         for (const zelp_test_request& entry : m_printers.Log()) {
             if (entry.device != ZELP_TEST_PARALLEL && entry.event == ZELP_TEST_ARRIVED &&
-                entry.major == 0x00) {
+                entry.major == kMajorCreate) {
                 opened.push_back(entry.device);
             }
         }
