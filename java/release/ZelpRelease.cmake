@@ -28,6 +28,14 @@ configure_file(${CMAKE_CURRENT_LIST_DIR}/MANIFEST.MF.in
   ${zelp_release_dir}/MANIFEST.MF @ONLY)
 set(zelp_jar_tool_command ${Java_JAVA_EXECUTABLE} -cp ${ZELP_JAR_TOOL} zelp.build.ReproducibleJar)
 
+# The jars below are dated SOURCE_DATE_EPOCH, which the build's environment
+# gives: this file changes with it, and they depend on it.
+set(zelp_source_date ${zelp_release_dir}/source-date-epoch)
+add_custom_target(zelp_source_date
+  COMMAND ${CMAKE_COMMAND} -DSTAMP=${zelp_source_date} -P ${CMAKE_CURRENT_LIST_DIR}/source-date.cmake
+  BYPRODUCTS ${zelp_source_date}
+  VERBATIM)
+
 # The sources, as an IDE shows them beside the classes.
 set(zelp_sources_jar ${zelp_release_dir}/${zelp_release_name}-sources.jar)
 add_custom_command(OUTPUT ${zelp_sources_jar}
@@ -36,7 +44,7 @@ add_custom_command(OUTPUT ${zelp_sources_jar}
     --file META-INF/LICENSE=${PROJECT_SOURCE_DIR}/LICENSE
     --tree =${CMAKE_CURRENT_SOURCE_DIR}/src
   DEPENDS ${zelp_product_sources} ${ZELP_JAR_TOOL} ${PROJECT_SOURCE_DIR}/LICENSE
-    ${zelp_release_dir}/MANIFEST.MF
+    ${zelp_release_dir}/MANIFEST.MF ${zelp_source_date}
   COMMENT "Packing ${zelp_release_name}-sources.jar"
   VERBATIM)
 
@@ -55,7 +63,7 @@ add_custom_command(OUTPUT ${zelp_javadoc_jar}
     --file META-INF/LICENSE=${PROJECT_SOURCE_DIR}/LICENSE
     --tree =${zelp_javadoc_dir}
   DEPENDS ${zelp_product_sources} ${ZELP_JAR_TOOL} ${PROJECT_SOURCE_DIR}/LICENSE
-    ${zelp_release_dir}/MANIFEST.MF
+    ${zelp_release_dir}/MANIFEST.MF ${zelp_source_date}
   COMMENT "Writing the Javadoc and packing ${zelp_release_name}-javadoc.jar"
   VERBATIM)
 
@@ -76,4 +84,4 @@ add_custom_target(zelp_release ${zelp_release_all}
   DEPENDS ${zelp_sources_jar} ${zelp_javadoc_jar}
   COMMENT "Laying out ${ZELP_MAVEN_GROUP_ID}:${ZELP_MAVEN_ARTIFACT_ID}:${PROJECT_VERSION} in ${ZELP_MAVEN_REPOSITORY}"
   VERBATIM)
-add_dependencies(zelp_release zelp_jar)
+add_dependencies(zelp_release zelp_jar zelp_source_date)
