@@ -27,9 +27,13 @@ endif()
 # --kill-at: i686 mingw exports a __stdcall function as Java_..._name@N, a
 # form HotSpot never looks up; without the suffix it finds the plain JNI name.
 # (x86_64 has no such decoration; the option changes nothing there.)
+# --no-insert-timestamp: ld dates a PE file by the clock, so two builds of
+# one commit would differ; the release jar that carries the DLLs must not.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
-set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++ -Wl,--kill-at")
-set(CMAKE_MODULE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++ -Wl,--kill-at")
+set(CMAKE_SHARED_LINKER_FLAGS_INIT
+  "-static -static-libgcc -static-libstdc++ -Wl,--kill-at -Wl,--no-insert-timestamp")
+set(CMAKE_MODULE_LINKER_FLAGS_INIT
+  "-static -static-libgcc -static-libstdc++ -Wl,--kill-at -Wl,--no-insert-timestamp")
 
 # JNI for Windows. FindJNI looks for a JDK of the build machine, which has
 # the wrong jni_md.h (jlong is `long`, 32 bits on Windows, and no __stdcall),

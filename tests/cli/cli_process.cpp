@@ -56,6 +56,16 @@ void DropToUser(uid_t user) {
     }
 }
 
+// A cross build's program cannot be started directly: it runs under the
+// emulator its tests run under, as ctest runs them.
+std::vector<std::string> LauncherWords() {
+#ifdef ZELP_CLI_LAUNCHER
+    return {ZELP_CLI_LAUNCHER};
+#else
+    return {};
+#endif
+}
+
 [[noreturn]] void ExecProgram(const CliLaunch& launch, const std::string& dir,
                               const std::string& terminal) {
     Redirect(launch.bStdinIsTerminal ? terminal : dir + "/stdin", O_RDONLY, STDIN_FILENO);
@@ -68,15 +78,15 @@ void DropToUser(uid_t user) {
     if (::chdir("/") != 0) {
         ::_exit(124);
     }
+    std::vector<std::string> words = LauncherWords();
+    words.push_back(CliPath());
+    words.insert(words.end(), launch.args.begin(), launch.args.end());
     std::vector<char*> argv;
-    std::string program = CliPath();
-    argv.push_back(program.data());
-    std::vector<std::string> args = launch.args;
-    for (std::string& arg : args) {
-        argv.push_back(arg.data());
+    for (std::string& word : words) {
+        argv.push_back(word.data());
     }
     argv.push_back(nullptr);
-    ::execv(program.c_str(), argv.data());
+    ::execv(argv[0], argv.data());
     ::_exit(127);
 }
 

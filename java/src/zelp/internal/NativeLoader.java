@@ -32,12 +32,12 @@ import java.util.Set;
  *   <li>the file named by the system property {@value #PATH_PROPERTY}, when it is set;
  *   <li>{@code System.loadLibrary("LibIoZelp")}, so that a library installed on {@code
  *       java.library.path} is preferred to the one in the jar;
- *   <li>the copy in this jar for the running JVM's system and data model (resource {@code
- *       natives/<os>-<arch>/<library file>}), extracted once into a folder named by its content
- *       hash under the user's cache folder ({@code $XDG_CACHE_HOME} or {@code ~/.cache} on Linux,
- *       {@code %LOCALAPPDATA%} on Windows), else under {@code java.io.tmpdir}, and re-used by later
- *       runs. A folder on a file system mounted without execute rights is passed over for the
- *       next.
+ *   <li>the copy in this jar for the running JVM's system, data model and, on 32-bit ARM, float
+ *       ABI (resource {@code natives/<os>-<arch>/<library file>}, see {@link RunningSystem}),
+ *       extracted once into a folder named by its content hash under the user's cache folder
+ *       ({@code $XDG_CACHE_HOME} or {@code ~/.cache} on Linux, {@code %LOCALAPPDATA%} on Windows),
+ *       else under {@code java.io.tmpdir}, and re-used by later runs. A folder on a file system
+ *       mounted without execute rights is passed over for the next.
  * </ol>
  *
  * <p>When every way fails, one {@link UnsatisfiedLinkError} lists each way tried and why it failed.
@@ -104,25 +104,6 @@ public final class NativeLoader {
     }
 
     /**
-     * The name of the folder in the jar that holds the library for a system, such as {@code
-     * linux-x86_64}, {@code windows-x86} or {@code windows-x86_64}; null for a system the jar
-     * cannot serve.
-     *
-     * @param osName the value of {@code os.name}
-     * @param osArch the value of {@code os.arch}
-     * @param dataModel the value of {@code sun.arch.data.model} (32 or 64), or null when unknown
-     * @return the folder name, or null
-     */
-    public static String platformFolder(String osName, String osArch, String dataModel) {
-        String os = osFamily(osName);
-        String arch = archFamily(osArch, dataModel);
-        if (os == null || arch == null) {
-            return null;
-        }
-        return os + "-" + arch;
-    }
-
-    /**
      * Whether a load failure is the one a file system mounted without execute rights (noexec)
      * gives: the library cannot be mapped, whatever the file holds.
      *
@@ -175,11 +156,11 @@ public final class NativeLoader {
     }
 
     private static String loadBundled(List<String> failures) {
-        String folder = platformFolder(System.getProperty("os.name"),
-                System.getProperty("os.arch"), System.getProperty("sun.arch.data.model"));
+        RunningSystem system = RunningSystem.current();
+        String folder = system.folder();
         if (folder == null) {
-            failures.add("the library in the jar: none is made for os.name="
-                    + System.getProperty("os.name") + ", os.arch=" + System.getProperty("os.arch"));
+            failures.add("the library in the jar: none is made for this system ("
+                    + system.describe() + "); " + carriedLibraries());
             return null;
         }
         String fileName = System.mapLibraryName(LIBRARY_NAME);
@@ -193,7 +174,8 @@ public final class NativeLoader {
         }
         if (library == null) {
             failures.add("the library in the jar (" + resource + "): not in this jar, which was"
-                    + " built without the library for " + folder);
+                    + " built without the library for " + folder + " (" + system.describe() + "); "
+                    + carriedLibraries());
             return null;
         }
         String hash = contentHash(library);
@@ -397,6 +379,21 @@ public final class NativeLoader {
         }
     }
 
+    /** Which systems this jar has a library for, so that a user can tell a wrong jar at once. */
+    private static String carriedLibraries() {
+        List<String> carried = new ArrayList<String>();
+        ClassLoader loader = NativeLoader.class.getClassLoader();
+        for (String folder : RunningSystem.FOLDERS) {
+            String resource = RESOURCE_FOLDER + "/" + folder + "/" + RunningSystem.libraryFileName(folder);
+            if ((loader == null ? ClassLoader.getSystemResource(resource)
+                    : loader.getResource(resource)) != null) {
+                carried.add(folder);
+            }
+        }
+        return carried.isEmpty() ? "this jar carries no library"
+                : "this jar carries the libraries for " + String.join(", ", carried);
+    }
+
     private static String contentHash(byte[] content) {
         try {
             byte[] digest = MessageDigest.getInstance("SHA-256").digest(content);
@@ -411,37 +408,8 @@ public final class NativeLoader {
         }
     }
 
-    private static String osFamily(String osName) {
-        if (osName == null) {
-            return null;
-        }
-        if (isWindows(osName)) {
-            return "windows";
-        }
-        return osName.toLowerCase(Locale.ROOT).startsWith("linux") ? "linux" : null;
-    }
-
     private static boolean isWindows(String osName) {
         return osName != null && osName.toLowerCase(Locale.ROOT).startsWith("windows");
-    }
-
-    private static String archFamily(String osArch, String dataModel) {
-        if (osArch == null) {
-            return null;
-        }
-        String arch = osArch.toLowerCase(Locale.ROOT);
-        boolean model32 = "32".equals(dataModel);
-        if (arch.equals("amd64") || arch.equals("x86_64") || arch.equals("x86-64")) {
-            // A 32-bit JVM reports its own model; it loads only a 32-bit library.
-            return model32 ? "x86" : "x86_64";
-        }
-        if (arch.equals("x86") || arch.matches("i[3-6]86")) {
-            return "x86";
-        }
-        if (arch.equals("aarch64") || arch.equals("arm64")) {
-            return "aarch64";
-        }
-        return null;
     }
 
     /** The runtime's message starts with the file's path, often twice; the way names it already. */

@@ -17,6 +17,7 @@ import java.nio.file.Paths;
 import java.nio.file.attribute.BasicFileAttributes;
 import java.nio.file.attribute.PosixFilePermissions;
 import java.util.ArrayList;
+import java.util.Arrays;
 import java.util.Comparator;
 import java.util.List;
 import java.util.jar.JarEntry;
@@ -24,6 +25,7 @@ import java.util.jar.JarFile;
 import java.util.stream.Stream;
 import org.junit.jupiter.api.Test;
 import zelp.internal.NativeLoader;
+import zelp.internal.RunningSystem;
 
 /**
  * The loader of zelp.jar, each case in fresh JVMs: from the jar into the cache and back, the
@@ -33,25 +35,52 @@ class LoaderTest {
     private static final Path SCRATCH = Paths.get(System.getProperty("zelp.test.scratch"));
     private static final String LIBRARY = System.getProperty("zelp.test.library");
     private static final String SIM_LIBRARY = System.getProperty("zelp.test.simlibrary");
-    private static final String FOLDER = NativeLoader.platformFolder(System.getProperty("os.name"),
-            System.getProperty("os.arch"), System.getProperty("sun.arch.data.model"));
+    private static final String FOLDER = RunningSystem.current().folder();
     private static final String FILE_NAME = System.mapLibraryName("LibIoZelp");
     private static final String TEMP_FOLDER = "zelp-" + System.getProperty("user.name");
 
     // --- What the loader knows without loading -----------------------------------------------------
 
     @Test
-    void eachSystemAndDataModelHasItsFolder() {
-        assertEquals("linux-x86_64", NativeLoader.platformFolder("Linux", "amd64", "64"));
-        assertEquals("linux-x86", NativeLoader.platformFolder("Linux", "i386", "32"));
-        assertEquals("windows-x86", NativeLoader.platformFolder("Windows 10", "x86", "32"));
-        assertEquals("windows-x86_64", NativeLoader.platformFolder("Windows 11", "amd64", "64"));
-        // A 32-bit JVM can load only a 32-bit library, whatever the processor.
-        assertEquals("windows-x86", NativeLoader.platformFolder("Windows 11", "amd64", "32"));
-        assertEquals("windows-x86_64", NativeLoader.platformFolder("Windows Server 2019", "x86_64", null));
-        assertNull(NativeLoader.platformFolder("Mac OS X", "aarch64", "64"));
-        assertNull(NativeLoader.platformFolder("Linux", "ppc64le", "64"));
-        assertNull(NativeLoader.platformFolder(null, "amd64", "64"));
+    void eachSystemDataModelAndFloatAbiHasItsFolder() {
+        String[][] cases = {
+            // os.name, os.arch, sun.arch.data.model, float ABI, folder (null: none fits)
+            {"Linux", "amd64", "64", null, "linux-x86_64"},
+            {"Linux", "i386", "32", null, "linux-x86"},
+            {"Linux", "aarch64", "64", null, "linux-aarch64"},
+            // A 32-bit ARM JVM says "arm" (uname -m says armv7l); only hard float fits.
+            {"Linux", "arm", "32", "hard", "linux-armhf"},
+            {"Linux", "armv7l", "32", "hard", "linux-armhf"},
+            {"Linux", "arm", "32", null, "linux-armhf"},
+            {"Linux", "arm", "32", "soft", null},
+            {"Linux", "armv5tel", "32", "soft", null},
+            {"Windows 10", "x86", "32", null, "windows-x86"},
+            {"Windows 11", "amd64", "64", null, "windows-x86_64"},
+            // A 32-bit JVM can load only a 32-bit library, whatever the processor.
+            {"Windows 11", "amd64", "32", null, "windows-x86"},
+            {"Windows Server 2019", "x86_64", null, null, "windows-x86_64"},
+            {"Mac OS X", "aarch64", "64", null, null},
+            {"Linux", "ppc64le", "64", null, null},
+            {null, "amd64", "64", null, null},
+        };
+        for (String[] c : cases) {
+            RunningSystem system = new RunningSystem(c[0], c[1], c[2], c[3]);
+            assertEquals(c[4], system.folder(), system.describe());
+        }
+        assertEquals("os.name=Linux, os.arch=arm, sun.arch.data.model=32, float ABI soft",
+                new RunningSystem("Linux", "arm", "32", "soft").describe());
+    }
+
+    @Test
+    void theFloatAbiIsReadFromAnArmElfHeader() {
+        assertEquals("hard", RunningSystem.floatAbiOfElf(elfHeader(1, 1, 40, 0x05000400)));
+        assertEquals("soft", RunningSystem.floatAbiOfElf(elfHeader(1, 1, 40, 0x05000200)));
+        // An EABI file that names no float ABI passes floats in core registers.
+        assertEquals("soft", RunningSystem.floatAbiOfElf(elfHeader(1, 1, 40, 0x05000000)));
+        assertNull(RunningSystem.floatAbiOfElf(elfHeader(2, 1, 183, 0)), "64-bit ARM");
+        assertNull(RunningSystem.floatAbiOfElf(elfHeader(1, 1, 3, 0x400)), "32-bit x86");
+        assertNull(RunningSystem.floatAbiOfElf(elfHeader(1, 2, 40, 0x05000400)), "big-endian");
+        assertNull(RunningSystem.floatAbiOfElf(Arrays.copyOf(elfHeader(1, 1, 40, 0x400), 40)));
     }
 
     @Test
@@ -79,18 +108,26 @@ class LoaderTest {
     }
 
     @Test
-    void theJarCarriesEachWindowsLibraryThatHasBeenBuilt() throws IOException {
+    void theJarCarriesTheLibraryOfEachOtherSystemThatHasBeenBuilt() throws IOException {
         try (JarFile jar = new JarFile(JvmRun.JAR)) {
-            for (String folder : List.of("windows-x86", "windows-x86_64")) {
-                Path dll = Paths.get(System.getProperty("zelp.test.dll." + folder));
-                JarEntry entry = jar.getJarEntry("natives/" + folder + "/LibIoZelp.dll");
-                if (!Files.exists(dll)) {
+            for (String folder : RunningSystem.FOLDERS) {
+                if (folder.equals(FOLDER)) {
+                    continue;
+                }
+                Path built = Paths.get(System.getProperty("zelp.test.native." + folder));
+                JarEntry entry = jar.getJarEntry(
+                        "natives/" + folder + "/" + RunningSystem.libraryFileName(folder));
+                if (!Files.exists(built)) {
                     assertNull(entry, folder + " was not built, yet the jar has it");
                     continue;
                 }
-                assertNotNull(entry, dll + " was built, yet the jar lacks it");
+                assertNotNull(entry, built + " was built, yet the jar lacks it");
                 try (InputStream in = jar.getInputStream(entry)) {
-                    assertArrayEquals(Files.readAllBytes(dll), in.readAllBytes(), folder);
+                    byte[] library = in.readAllBytes();
+                    assertArrayEquals(Files.readAllBytes(built), library, folder);
+                    // The loader sends only hard-float JVMs to this folder.
+                    assertEquals(folder.equals("linux-armhf") ? "hard" : null,
+                            RunningSystem.floatAbiOfElf(Arrays.copyOf(library, 52)), folder);
                 }
             }
         }
@@ -217,6 +254,28 @@ class LoaderTest {
                 "-Dzelp.library.path=");
     }
 
+    @Test
+    void onASystemWithoutALibraryTheErrorNamesItAndWhatTheJarCarries() throws Exception {
+        Path dir = fresh("no-such-system");
+        JvmRun run = inCache(dir.resolve("cache"), dir.resolve("tmp"))
+                .option("-Dos.arch=ppc64le")
+                .run(dir.resolve("run"));
+        assertNotEquals(0, run.exitCode, run.transcript());
+        List<String> carried = new ArrayList<>();
+        try (JarFile jar = new JarFile(JvmRun.JAR)) {
+            for (String folder : RunningSystem.FOLDERS) {
+                if (jar.getEntry("natives/" + folder + "/" + RunningSystem.libraryFileName(folder)) != null) {
+                    carried.add(folder);
+                }
+            }
+        }
+        assertInOrder(run.err, "3. the library in the jar: none is made for this system (os.name="
+                + System.getProperty("os.name") + ", os.arch=ppc64le, sun.arch.data.model="
+                + System.getProperty("sun.arch.data.model") + "); this jar carries the libraries for "
+                + String.join(", ", carried));
+        assertFalse(Files.exists(dir.resolve("cache")), "nothing extracted");
+    }
+
     // --- Folders mounted noexec (needs the rights to mount in a namespace of its own) ------------
 
     @Test
@@ -251,6 +310,22 @@ class LoaderTest {
     }
 
     // --- Helpers ---------------------------------------------------------------------------------
+
+    /** The first bytes of an ELF file: class (1: 32-bit), byte order (1: little), machine, flags. */
+    private static byte[] elfHeader(int elfClass, int byteOrder, int machine, int flags) {
+        byte[] header = new byte[64];
+        header[0] = 0x7f;
+        header[1] = 'E';
+        header[2] = 'L';
+        header[3] = 'F';
+        header[4] = (byte) elfClass;
+        header[5] = (byte) byteOrder;
+        header[18] = (byte) machine;
+        for (int i = 0; i < 4; i++) {
+            header[36 + i] = (byte) (flags >>> (8 * i));
+        }
+        return header;
+    }
 
     private static JvmRun inCache(Path cache, Path tmp) {
         return new JvmRun().env("XDG_CACHE_HOME", cache.toString())
