@@ -32,13 +32,13 @@ protected:
             kind);
     }
 
-    static std::shared_ptr<Transfer> WriteOf(const std::vector<uint8_t>& data, OVERLAPPED& record) {
-        auto transfer = std::make_shared<Transfer>();
-        transfer->direction = Transfer::Direction::Write;
-        transfer->buffer = const_cast<uint8_t*>(data.data());
-        transfer->length = data.size();
-        transfer->record = &record;
-        return transfer;
+    static TransferRequest WriteOf(const std::vector<uint8_t>& data, OVERLAPPED& record) {
+        TransferRequest request;
+        request.direction = TransferState::Direction::Write;
+        request.buffer = const_cast<uint8_t*>(data.data());
+        request.length = data.size();
+        request.record = &record;
+        return request;
     }
 
     Pty m_pty;
