@@ -13,6 +13,10 @@ set(ZELP_GOOGLETEST_SOURCE_DIR /usr/src/googletest
     CACHE PATH "GoogleTest sources for builds that cannot use the system's libraries")
 set(ZELP_WINEPREFIX ${PROJECT_SOURCE_DIR}/build/wineprefix
     CACHE PATH "The Wine prefix the Windows tests run in (created on first use)")
+# Wine starts an installed kernel driver at every start of its prefix, so the
+# test printers' driver has a prefix to itself.
+set(ZELP_DRIVER_WINEPREFIX ${PROJECT_SOURCE_DIR}/build/wineprefix-driver
+    CACHE PATH "The Wine prefix the test printers' driver is installed in (created on first use)")
 
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 set(INSTALL_GMOCK OFF CACHE BOOL "" FORCE)

@@ -17,8 +17,10 @@ void WriteAttribute(const fs::path& file, const char* text) {
 void AddFakeUsbPrinter(const fs::path& root, unsigned number, const char* vendorHex,
                        const char* productHex, const char* serial, const std::string& node) {
     const std::string lp = "lp" + std::to_string(number);
-    const fs::path usbDevice = root / "sys/devices/usb1" / ("1-" + std::to_string(number + 1));
-    const fs::path classNode = usbDevice / "1-1:1.0" / "usbmisc" / lp;
+    const std::string port = "1-" + std::to_string(number + 1);
+    const std::string interface = port + ":1.0";
+    const fs::path usbDevice = root / "sys/devices/usb1" / port;
+    const fs::path classNode = usbDevice / interface / "usbmisc" / lp;
     fs::create_directories(classNode);
     fs::create_directories(root / "sys/class/usbmisc");
     fs::create_directories(root / "dev/usb");
@@ -27,8 +29,11 @@ void AddFakeUsbPrinter(const fs::path& root, unsigned number, const char* vendor
     if (serial != nullptr) {
         WriteAttribute(usbDevice / "serial", serial);
     }
-    fs::create_directory_symlink("../..", classNode / "device");
-    fs::create_directory_symlink(classNode, root / "sys/class/usbmisc" / lp);
+    // The link texts the kernel writes: both relative, `device` by the
+    // interface's name.
+    fs::create_directory_symlink("../../../" + interface, classNode / "device");
+    fs::create_directory_symlink("../../devices/usb1/" + port + "/" + interface + "/usbmisc/" + lp,
+                                 root / "sys/class/usbmisc" / lp);
     fs::create_symlink(node, root / "dev/usb" / lp);
 }
 

@@ -10,8 +10,9 @@ namespace zelp::testsupport {
 
 // usblp printer lpN under `root`: the USB device 1-(N+1) with idVendor and
 // idProduct (hex, as sysfs writes them) and serial (none when null), its
-// interface's usbmisc/lpN entry with the `device` link back up, the class
-// link sys/class/usbmisc/lpN, and dev/usb/lpN linked to `node`.
+// interface 1-(N+1):1.0 with the usbmisc/lpN entry whose `device` link leads
+// back to it, the class link sys/class/usbmisc/lpN, and dev/usb/lpN linked to
+// `node`. Links as the kernel writes them (relative), names as it gives them.
 void AddFakeUsbPrinter(const std::filesystem::path& root, unsigned number, const char* vendorHex,
                        const char* productHex, const char* serial, const std::string& node);
 

@@ -1,13 +1,12 @@
 // The per-kind driving strategies, exercised on a pty that stands in for the
-// printer drivers we cannot load here (usblp, lp).
+// printer drivers we cannot load here (usblp, lp). The cases the real drivers
+// can show too are in driver_behaviour_test.cpp.
 #include <fcntl.h>
 #include <sys/eventfd.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
-
-#include <thread>
 
 #include "native/platform/linux/device.h"
 #include "test_support.h"
@@ -44,47 +43,6 @@ protected:
     Pty m_pty;
     std::shared_ptr<FdLedger> m_ledger = std::make_shared<FdLedger>();
 };
-
-TEST_F(LinuxDeviceKindTest, UsbWriteEndsOnlyOnceTheDeviceHasSentItAll) {
-    // A pipe reports POLLOUT only while a whole page is free: nearly filling
-    // it in one write is "every byte accepted, not yet sent".
-    int ends[2];
-    ASSERT_EQ(::pipe2(ends, O_NONBLOCK | O_CLOEXEC), 0);
-    UniqueFd readEnd(ends[0], nullptr);
-    const int capacity = ::fcntl(ends[1], F_GETPIPE_SZ);
-    auto device = std::make_shared<Device>(
-        UniqueFd(ends[1], m_ledger), UniqueFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK), m_ledger),
-        DeviceKind::UsbPrinter);
-    const std::vector<uint8_t> data(static_cast<size_t>(capacity) - 100, 'u');
-    OVERLAPPED record{};
-    DWORD count = 0;
-    ASSERT_FALSE(device->Submit(WriteOf(data, record), &count));
-    ASSERT_EQ(kobj::LastErrorCode(), ERROR_IO_PENDING);
-    EXPECT_FALSE(device->Result(&record, &count, false)) << "accepted is not yet sent";
-    EXPECT_EQ(kobj::LastErrorCode(), ERROR_IO_INCOMPLETE);
-
-    std::vector<uint8_t> drained(data.size());
-    ASSERT_EQ(::read(readEnd.Get(), drained.data(), drained.size()),
-              static_cast<ssize_t>(data.size()));
-    ASSERT_TRUE(device->Result(&record, &count, true));
-    EXPECT_EQ(count, data.size());
-    device->Shutdown();
-    EXPECT_EQ(m_ledger->Count(), 0u);
-}
-
-TEST_F(LinuxDeviceKindTest, LinePrinterRetriesWithoutPollUntilDone) {
-    std::shared_ptr<Device> device = DeviceOfKind(DeviceKind::ParallelLp);
-    const std::vector<uint8_t> data = Pattern(512 * 1024, 9);
-    OVERLAPPED record{};
-    DWORD count = 0;
-    ASSERT_FALSE(device->Submit(WriteOf(data, record), &count));
-    std::vector<uint8_t> out;
-    std::thread reader([&] { out = m_pty.Read(data.size(), 30s); });
-    ASSERT_TRUE(device->Result(&record, &count, true));
-    reader.join();
-    EXPECT_EQ(count, data.size());
-    EXPECT_EQ(out, data);
-}
 
 TEST_F(LinuxDeviceKindTest, LinePrinterErrorsWaitForThePortTimeOut) {
     std::shared_ptr<Device> device = DeviceOfKind(DeviceKind::ParallelLp);

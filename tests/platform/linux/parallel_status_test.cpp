@@ -48,13 +48,16 @@ TEST(ParallelStatusTest, TypicalPrinterStatesReadAsExpected) {
     EXPECT_EQ(ParallelStatusFromLines(0xFF) & PARALLEL_NOT_CONNECTED, PARALLEL_NOT_CONNECTED);
 }
 
-TEST(ParallelStatusTest, UsbPortStatusNeverReadsBusy) {
+// A USB port status has no BUSY line and no floating inputs: a printer out of
+// paper (usblp's gadget reports 0x30 then) is not an empty connector.
+TEST(ParallelStatusTest, UsbPortStatusNeverReadsBusyNorNotConnected) {
     for (unsigned raw = 0; raw < 256; ++raw) {
         const auto value = static_cast<uint8_t>(raw);
         const uint8_t status = ParallelStatusFromUsbPortStatus(value);
-        EXPECT_EQ(status & PARALLEL_BUSY, 0) << raw;
-        EXPECT_EQ(status, ParallelStatusFromLines(value | 0x80)) << raw;
+        EXPECT_EQ(status & (PARALLEL_BUSY | PARALLEL_NOT_CONNECTED), 0) << raw;
+        EXPECT_EQ(status, ParallelStatusFromLines(value | 0x80) & ~PARALLEL_NOT_CONNECTED) << raw;
     }
+    EXPECT_EQ(ParallelStatusFromUsbPortStatus(0x30), PARALLEL_PAPER_EMPTY | PARALLEL_SELECTED);
 }
 
 }  // namespace

@@ -6,6 +6,9 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
+#include <cstddef>
 #include <filesystem>
 #include <stdexcept>
 
@@ -124,6 +127,30 @@ void SetTotalTimeouts(PlatformOps& os, HANDLE device, DWORD readMs, DWORD writeM
 double MillisecondsSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
         .count();
+}
+
+std::vector<std::string> InterfacePathsOf(PlatformOps& os, HDEVINFO set) {
+    std::vector<std::string> paths;
+    for (DWORD i = 0;; ++i) {
+        SP_DEVICE_INTERFACE_DATA data{};
+        data.cbSize = sizeof data;
+        if (!os.SetupDiEnumDeviceInterfaces(set, nullptr, &kGuidDevinterfaceUsbPrint, i, &data)) {
+            EXPECT_EQ(os.GetLastError(), ERROR_NO_MORE_ITEMS);
+            return paths;
+        }
+        DWORD required = 0;
+        EXPECT_FALSE(
+            os.SetupDiGetDeviceInterfaceDetailA(set, &data, nullptr, 0, &required, nullptr));
+        std::vector<std::byte> buffer(required);
+        auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(buffer.data());
+        detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
+        SP_DEVINFO_DATA device{};
+        device.cbSize = sizeof device;
+        EXPECT_TRUE(
+            os.SetupDiGetDeviceInterfaceDetailA(set, &data, detail, required, nullptr, &device));
+        paths.emplace_back(reinterpret_cast<const char*>(buffer.data()) +
+                           offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath));
+    }
 }
 
 }  // namespace zelp::linuxbk::testing

@@ -84,4 +84,8 @@ void SetTotalTimeouts(PlatformOps& os, HANDLE device, DWORD readMs, DWORD writeM
 
 double MillisecondsSince(std::chrono::steady_clock::time_point start);
 
+// Every path of a device-information set, read the way discovery reads them
+// (each failed step is a test failure).
+std::vector<std::string> InterfacePathsOf(PlatformOps& os, HDEVINFO set);
+
 }  // namespace zelp::linuxbk::testing

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cstddef>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -76,31 +75,7 @@ protected:
                                          DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
     }
 
-    // Every path of a set, read the way discovery reads them.
-    std::vector<std::string> PathsOf(HDEVINFO set) {
-        std::vector<std::string> paths;
-        for (DWORD i = 0;; ++i) {
-            SP_DEVICE_INTERFACE_DATA data{};
-            data.cbSize = sizeof data;
-            if (!m_os.SetupDiEnumDeviceInterfaces(set, nullptr, &kGuidDevinterfaceUsbPrint, i,
-                                                  &data)) {
-                EXPECT_EQ(m_os.GetLastError(), ERROR_NO_MORE_ITEMS);
-                return paths;
-            }
-            DWORD required = 0;
-            EXPECT_FALSE(
-                m_os.SetupDiGetDeviceInterfaceDetailA(set, &data, nullptr, 0, &required, nullptr));
-            std::vector<std::byte> buffer(required);
-            auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(buffer.data());
-            detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
-            SP_DEVINFO_DATA device{};
-            device.cbSize = sizeof device;
-            EXPECT_TRUE(m_os.SetupDiGetDeviceInterfaceDetailA(set, &data, detail, required, nullptr,
-                                                              &device));
-            paths.emplace_back(reinterpret_cast<const char*>(buffer.data()) +
-                               offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath));
-        }
-    }
+    std::vector<std::string> PathsOf(HDEVINFO set) { return InterfacePathsOf(m_os, set); }
 
     TempDir m_tmp;
     FakeUsbTree m_tree{m_tmp};

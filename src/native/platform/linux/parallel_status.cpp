@@ -40,7 +40,8 @@ uint8_t ParallelStatusFromLines(uint8_t raw) {
 }
 
 uint8_t ParallelStatusFromUsbPortStatus(uint8_t portStatus) {
-    return ParallelStatusFromLines(static_cast<uint8_t>(portStatus | kLineNotBusy));
+    const uint8_t status = ParallelStatusFromLines(static_cast<uint8_t>(portStatus | kLineNotBusy));
+    return static_cast<uint8_t>(status & ~PARALLEL_NOT_CONNECTED);
 }
 
 }  // namespace zelp::linuxbk

@@ -18,7 +18,9 @@ inline constexpr uint8_t kLineNotFault = 0x08;
 uint8_t ParallelStatusFromLines(uint8_t raw);
 
 // A USB printer-class port status has no BUSY line (bits 6 and 7 are
-// reserved), so it is read as "not busy" before translation.
+// reserved), so it is read as "not busy" before translation. Nor does it
+// float: paper empty with select is a printer out of paper (usblp's own
+// reading), never an empty connector.
 uint8_t ParallelStatusFromUsbPortStatus(uint8_t portStatus);
 
 }  // namespace zelp::linuxbk
