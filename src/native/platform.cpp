@@ -2,27 +2,25 @@
 
 namespace zelp {
 
-namespace {
+namespace detail {
+
 std::atomic<PlatformOps*> g_pInForce{nullptr};
+
+PlatformOps& InstallDefaultPlatform() {
+    PlatformOps* ops = nullptr;
+    // First use on any thread installs the build's backend; a racing
+    // thread finds the same one.
+    g_pInForce.compare_exchange_strong(ops, &DefaultPlatform(), std::memory_order_acq_rel);
+    return *g_pInForce.load(std::memory_order_acquire);
 }
 
-PlatformOps& Os() {
-    PlatformOps* ops = g_pInForce.load(std::memory_order_acquire);
-    if (ops == nullptr) {
-        PlatformOps* fallback = &DefaultPlatform();
-        // First use on any thread installs the build's backend; a racing
-        // thread finds the same one.
-        g_pInForce.compare_exchange_strong(ops, fallback, std::memory_order_acq_rel);
-        ops = g_pInForce.load(std::memory_order_acquire);
-    }
-    return *ops;
-}
+}  // namespace detail
 
 ScopedPlatform::ScopedPlatform(PlatformOps& ops)
-    : m_pPrevious(g_pInForce.exchange(&ops, std::memory_order_acq_rel)) {}
+    : m_pPrevious(detail::g_pInForce.exchange(&ops, std::memory_order_acq_rel)) {}
 
 ScopedPlatform::~ScopedPlatform() {
-    g_pInForce.store(m_pPrevious, std::memory_order_release);
+    detail::g_pInForce.store(m_pPrevious, std::memory_order_release);
 }
 
 }  // namespace zelp

@@ -176,8 +176,16 @@ public:
     virtual BOOL SetupDiDestroyDeviceInfoList(HDEVINFO set) = 0;
 };
 
+namespace detail {
+extern std::atomic<PlatformOps*> g_pInForce;
+PlatformOps& InstallDefaultPlatform();
+}  // namespace detail
+
 // The platform in force. The port logic reaches the system only through this.
-PlatformOps& Os();
+inline PlatformOps& Os() {
+    PlatformOps* ops = detail::g_pInForce.load(std::memory_order_acquire);
+    return ops != nullptr ? *ops : detail::InstallDefaultPlatform();
+}
 
 // The backend a library build was linked with. Each shipped library links
 // exactly one definition (win32, linux or sim).

@@ -31,15 +31,6 @@ protected:
             kind);
     }
 
-    static std::shared_ptr<Transfer> WriteOf(const std::vector<uint8_t>& data, OVERLAPPED& record) {
-        auto transfer = std::make_shared<Transfer>();
-        transfer->direction = Transfer::Direction::Write;
-        transfer->buffer = const_cast<uint8_t*>(data.data());
-        transfer->length = data.size();
-        transfer->record = &record;
-        return transfer;
-    }
-
     Pty m_pty;
     std::shared_ptr<FdLedger> m_ledger = std::make_shared<FdLedger>();
 };
@@ -55,7 +46,7 @@ TEST_F(LinuxDeviceKindTest, LinePrinterErrorsWaitForThePortTimeOut) {
     OVERLAPPED record{};
     DWORD count = 99;
     const auto start = std::chrono::steady_clock::now();
-    BOOL done = device->Submit(WriteOf(data, record), &count);
+    BOOL done = device->Submit(WriteRequest(data, record), &count);
     if (!done) {
         ASSERT_EQ(kobj::LastErrorCode(), ERROR_IO_PENDING);
         done = device->Result(&record, &count, true);
@@ -71,7 +62,7 @@ TEST_F(LinuxDeviceKindTest, TerminalTreatsEioAsTheEndOfItsPeer) {
     const std::vector<uint8_t> data(16, 'x');
     OVERLAPPED record{};
     DWORD count = 0;
-    EXPECT_FALSE(device->Submit(WriteOf(data, record), &count));
+    EXPECT_FALSE(device->Submit(WriteRequest(data, record), &count));
     EXPECT_EQ(kobj::LastErrorCode(), ERROR_DEVICE_NOT_CONNECTED);
     EXPECT_TRUE(device->PeerGone());
     EXPECT_EQ(device->TakeCommErrors() & CE_DNS, CE_DNS);

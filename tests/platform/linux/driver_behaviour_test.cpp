@@ -21,15 +21,6 @@ namespace {
 
 using namespace testing;
 
-std::shared_ptr<Transfer> WriteOf(const std::vector<uint8_t>& data, OVERLAPPED& record) {
-    auto transfer = std::make_shared<Transfer>();
-    transfer->direction = Transfer::Direction::Write;
-    transfer->buffer = const_cast<uint8_t*>(data.data());
-    transfer->length = data.size();
-    transfer->record = &record;
-    return transfer;
-}
-
 // The sysfs layout the device list and the open rest on: the class entry, its
 // `device` link to the interface, the USB device above it with the ids and a
 // serial only when the device has a serial string, kept as the text it is.
@@ -78,7 +69,7 @@ TEST(UsbWriteOnDriverTest, AWriteEndsOnlyOnceThePrinterHasTakenItAll) {
     printer->StopTaking();
     OVERLAPPED record{};
     DWORD count = 0;
-    ASSERT_FALSE(device->Submit(WriteOf(data, record), &count));
+    ASSERT_FALSE(device->Submit(WriteRequest(data, record), &count));
     ASSERT_EQ(kobj::LastErrorCode(), ERROR_IO_PENDING);
     std::this_thread::sleep_for(100ms);
     EXPECT_FALSE(device->Result(&record, &count, false)) << "not all taken, not done";
@@ -116,7 +107,7 @@ TEST(ParallelWriteOnDriverTest, LpAndPpdevDriveAWriteToItsEndWithoutPoll) {
         DWORD count = 0;
         std::vector<uint8_t> received;
         std::thread reader([&] { received = printer->Received(data.size(), 60s); });
-        BOOL done = device->Submit(WriteOf(data, record), &count);
+        BOOL done = device->Submit(WriteRequest(data, record), &count);
         if (!done) {
             ASSERT_EQ(kobj::LastErrorCode(), ERROR_IO_PENDING);
             done = device->Result(&record, &count, true);

@@ -96,6 +96,41 @@ TEST_F(LinuxSystemServicesTest, AClosedEventStillWaitedOnIsNotTheNextOne) {
     EXPECT_TRUE(m_os.CloseHandle(fresh));
 }
 
+// A transfer's event lives in its thread's own slot, and a mutex is taken
+// without a lock when free; other threads must still see both as Windows
+// objects: set and wait on, handed over, and closed.
+TEST_F(LinuxSystemServicesTest, OneThreadsEventAndMutexAreSharedWithOthers) {
+    HANDLE event = m_os.CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE mutex = m_os.CreateMutexA(nullptr, TRUE, nullptr);
+    ASSERT_NE(event, nullptr);
+    ASSERT_NE(mutex, nullptr);
+    DWORD eventWait = 0;
+    DWORD mutexWait = 0;
+    std::thread other([&] {
+        eventWait = m_os.WaitForSingleObject(event, INFINITE);
+        mutexWait = m_os.WaitForSingleObject(mutex, INFINITE);
+        m_os.ReleaseMutex(mutex);
+        m_os.CloseHandle(event);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));  // both waits asleep by now
+    ASSERT_TRUE(m_os.SetEvent(event));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_TRUE(m_os.ReleaseMutex(mutex));
+    other.join();
+    EXPECT_EQ(eventWait, WAIT_OBJECT_0);
+    EXPECT_EQ(mutexWait, WAIT_OBJECT_0);
+
+    EXPECT_FALSE(m_os.SetEvent(event)) << "closed by the other thread";
+    EXPECT_EQ(m_os.GetLastError(), ERROR_INVALID_HANDLE);
+    EXPECT_FALSE(m_os.CloseHandle(event));
+    HANDLE next = m_os.CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    EXPECT_NE(next, event);
+    EXPECT_EQ(m_os.WaitForSingleObject(next, 0), WAIT_TIMEOUT);
+    EXPECT_EQ(m_os.OpenHandleCount(), 2u);
+    EXPECT_TRUE(m_os.CloseHandle(next));
+    EXPECT_TRUE(m_os.CloseHandle(mutex));
+}
+
 TEST_F(LinuxSystemServicesTest, WideTextBecomesUtf8WithWindowsSizing) {
     const WCHAR text[] = {'A', 0x00C4, 0x20AC, 0xD83D, 0xDE00, 0};
     const int needed = m_os.WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);

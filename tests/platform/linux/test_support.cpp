@@ -112,6 +112,15 @@ std::vector<uint8_t> Pattern(size_t size, uint8_t seed) {
     return bytes;
 }
 
+TransferRequest WriteRequest(const std::vector<uint8_t>& data, OVERLAPPED& record) {
+    TransferRequest request;
+    request.direction = TransferState::Direction::Write;
+    request.buffer = const_cast<uint8_t*>(data.data());
+    request.length = data.size();
+    request.record = &record;
+    return request;
+}
+
 HANDLE OpenDevice(PlatformOps& os, const std::string& path) {
     return os.CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                           FILE_FLAG_OVERLAPPED, nullptr);

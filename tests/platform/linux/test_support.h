@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "native/platform/linux/device.h"
 #include "native/platform/linux/linux_platform.h"
 
 namespace zelp::linuxbk::testing {
@@ -75,6 +76,9 @@ private:
 size_t CountOpenFds();
 
 std::vector<uint8_t> Pattern(size_t size, uint8_t seed);
+
+// What WriteFile asks of a device for `data` with `record` (no event).
+TransferRequest WriteRequest(const std::vector<uint8_t>& data, OVERLAPPED& record);
 
 // Opens a device the way the port logic does: read-write, exclusive, overlapped.
 HANDLE OpenDevice(PlatformOps& os, const std::string& path);

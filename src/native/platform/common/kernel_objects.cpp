@@ -1,29 +1,13 @@
 #include "native/platform/common/kernel_objects.h"
 
 #include <algorithm>
+#include <iterator>
 #include <string>
 
 namespace zelp::kobj {
 
 namespace {
 thread_local DWORD t_dwLastError = ERROR_SUCCESS;
-thread_local std::shared_ptr<Event> t_spareEvent;
-
-// What a thread borrowed last from a handle table, one per kind.
-struct Borrowed {
-    uint64_t table = 0;
-    uintptr_t handle = 0;
-    const void* tag = nullptr;
-    uint64_t removed = 0;  // the table's count of removals of this kind then
-    std::shared_ptr<KernelObject> object;
-};
-thread_local Borrowed t_borrowed[2];
-
-// Events come and go with every transfer; keeping their removals apart lets
-// a borrowed device outlive them.
-size_t KindOf(const void* tag) {
-    return tag == TypeTag<Event>() ? 0 : 1;
-}
 
 std::atomic<uint64_t> g_nextTableId{1};
 
@@ -52,216 +36,336 @@ DWORD LastErrorCode() {
 
 // --- Event -------------------------------------------------------------------
 
-void Event::Set() {
-    {
-        std::lock_guard<std::mutex> guard(m_lock);
-        m_bSignalled = true;
-    }
+void Event::WakeSleepers() {
+    { std::lock_guard<std::mutex> guard(m_lock); }
     m_changed.notify_all();
 }
 
-void Event::Reset() {
-    std::lock_guard<std::mutex> guard(m_lock);
-    m_bSignalled = false;
-}
-
-bool Event::IsSet() {
-    std::lock_guard<std::mutex> guard(m_lock);
-    return m_bSignalled;
-}
-
-bool Event::ConsumeLocked() {
-    if (!m_bSignalled) {
-        return false;
+bool Event::Consume() {
+    if (m_bManualReset.load(std::memory_order_relaxed)) {
+        return m_bSignalled.load();
     }
-    if (!m_bManualReset) {
-        m_bSignalled = false;
-    }
-    return true;
+    bool expected = true;
+    return m_bSignalled.compare_exchange_strong(expected, false);
 }
 
 bool Event::WaitSignalledUntil(Instant deadline) {
-    std::unique_lock<std::mutex> guard(m_lock);
-    if (deadline == Instant::max()) {
-        m_changed.wait(guard, [this] { return m_bSignalled; });
-    } else {
-        m_changed.wait_until(guard, deadline, [this] { return m_bSignalled; });
+    if (Consume()) {
+        return true;
     }
-    return ConsumeLocked();
+    std::unique_lock<std::mutex> guard(m_lock);
+    m_nSleepers.fetch_add(1);
+    auto signalled = [this] { return m_bSignalled.load(); };
+    if (deadline == Instant::max()) {
+        m_changed.wait(guard, signalled);
+    } else {
+        m_changed.wait_until(guard, deadline, signalled);
+    }
+    m_nSleepers.fetch_sub(1);
+    return Consume();
+}
+
+std::shared_ptr<WaitDriver> Event::Driver() {
+    if (!m_bDriven.load()) {
+        return nullptr;
+    }
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_driver.lock();
 }
 
 bool Event::WaitUntil(Instant deadline) {
-    std::shared_ptr<WaitDriver> driver;
-    {
-        std::lock_guard<std::mutex> guard(m_lock);
-        if (ConsumeLocked()) {
-            return true;
-        }
-        driver = m_driver.lock();
+    if (Consume()) {
+        return true;
     }
-    if (driver) {
-        if (!driver->DriveUntil(*this, deadline)) {
-            return false;
-        }
-        std::lock_guard<std::mutex> guard(m_lock);
-        return ConsumeLocked();
+    if (std::shared_ptr<WaitDriver> driver = Driver()) {
+        return driver->DriveUntil(*this, deadline) && Consume();
     }
     return WaitSignalledUntil(deadline);
 }
 
-void Event::AttachDriver(std::weak_ptr<WaitDriver> driver) {
-    std::lock_guard<std::mutex> guard(m_lock);
-    m_driver = std::move(driver);
-}
-
-void Event::DetachDriver() {
-    std::lock_guard<std::mutex> guard(m_lock);
-    m_driver.reset();
-}
-
 void Event::ResetAndAttach(std::weak_ptr<WaitDriver> driver) {
     std::lock_guard<std::mutex> guard(m_lock);
-    m_bSignalled = false;
+    m_bSignalled.store(false);
     m_driver = std::move(driver);
+    m_bDriven.store(true);
 }
 
 void Event::DetachAndSet() {
-    {
-        std::lock_guard<std::mutex> guard(m_lock);
-        m_driver.reset();
-        m_bSignalled = true;
+    if (m_bDriven.load()) {
+        ForgetDriver();
     }
-    m_changed.notify_all();
+    Set();
 }
 
-void Event::Renew(bool manualReset, bool initialState) {
+void Event::ForgetDriver() {
     std::lock_guard<std::mutex> guard(m_lock);
-    m_bManualReset = manualReset;
-    m_bSignalled = initialState;
     m_driver.reset();
-}
-
-std::shared_ptr<Event> NewEvent(bool manualReset, bool initialState) {
-    std::shared_ptr<Event> event = std::move(t_spareEvent);
-    if (!event) {
-        return std::make_shared<Event>(manualReset, initialState);
-    }
-    // A spare was renewed as the transfers' kind, manual-reset and not set,
-    // when it was given back, and nothing has reached it since.
-    if (!manualReset || initialState) {
-        event->Renew(manualReset, initialState);
-    }
-    return event;
-}
-
-void GiveBackEvent(std::shared_ptr<Event> event) {
-    if (!event || event.use_count() != 1 || t_spareEvent) {
-        return;
-    }
-    // No one else can reach it now. Its state is only ever touched under its
-    // lock, which Renew takes, so a thread that set it a moment ago (and may
-    // still be notifying its condition) is no hazard.
-    event->Renew(true, false);  // lets go of the driver it may still name; see NewEvent
-    t_spareEvent = std::move(event);
+    m_bDriven.store(false);
 }
 
 // --- Mutex -------------------------------------------------------------------
 
+namespace detail {
+constinit thread_local uint64_t t_threadToken = 0;
+
+uint64_t NewThreadToken() {
+    static std::atomic<uint64_t> s_next{1};
+    t_threadToken = s_next.fetch_add(1);
+    return t_threadToken;
+}
+}  // namespace detail
+
 Mutex::Mutex(bool initialOwner) {
     if (initialOwner) {
-        m_owner = std::this_thread::get_id();
+        m_nOwner.store(ThreadToken());
         m_nDepth = 1;
     }
 }
 
-bool Mutex::AcquireUntil(Instant deadline) {
-    const std::thread::id self = std::this_thread::get_id();
+bool Mutex::AcquireAfterWaiting(uint64_t self, Instant deadline) {
     std::unique_lock<std::mutex> guard(m_lock);
-    auto available = [&] { return m_nDepth == 0 || m_owner == self; };
+    m_nWaiters.fetch_add(1);
+    auto take = [&] {
+        uint64_t free = 0;
+        return m_nOwner.compare_exchange_strong(free, self);
+    };
+    bool taken = true;
     if (deadline == Instant::max()) {
-        m_released.wait(guard, available);
-    } else if (!m_released.wait_until(guard, deadline, available)) {
-        return false;
+        m_released.wait(guard, take);
+    } else {
+        taken = m_released.wait_until(guard, deadline, take);
     }
-    m_owner = self;
-    ++m_nDepth;
-    return true;
+    m_nWaiters.fetch_sub(1);
+    if (taken) {
+        m_nDepth = 1;
+    }
+    return taken;
 }
 
-bool Mutex::Release() {
-    {
-        std::lock_guard<std::mutex> guard(m_lock);
-        if (m_nDepth == 0 || m_owner != std::this_thread::get_id()) {
-            return false;
-        }
-        if (--m_nDepth != 0) {
-            return true;
-        }
-        m_owner = std::thread::id();
-    }
+void Mutex::WakeAWaiter() {
+    { std::lock_guard<std::mutex> guard(m_lock); }
     m_released.notify_one();
-    return true;
 }
 
 // --- Handles -----------------------------------------------------------------
 
-HandleTable::HandleTable() : m_nId(g_nextTableId.fetch_add(1)) {}
+struct EventSlots {
+    std::mutex lock;
+    std::vector<std::shared_ptr<EventSlot>> slots;
+};
 
-HandleTable::~HandleTable() {
-    // Objects this thread borrowed go with the table; other threads drop
-    // theirs at their next borrow or when they end.
-    for (Borrowed& borrowed : t_borrowed) {
-        if (borrowed.table == m_nId) {
-            borrowed = Borrowed{};
+namespace detail {
+constinit thread_local ThreadCache t_cache;
+}  // namespace detail
+
+namespace {
+
+// The references behind the thread's cache: what it borrowed last, one per
+// kind, and its slots in the (at most two) tables it used last.
+struct BorrowedRef {
+    std::shared_ptr<KernelObject> object;
+};
+thread_local BorrowedRef t_borrowed[3];
+
+struct OwnSlotRef {
+    uint64_t table = 0;
+    std::shared_ptr<EventSlot> slot;
+    std::weak_ptr<EventSlots> slots;
+};
+
+// Lets a slot go with its thread (or when the thread moves on to other
+// tables). A slot whose event is still open stays findable until closed.
+void LetGo(OwnSlotRef& own) {
+    if (!own.slot) {
+        return;
+    }
+    own.slot->orphaned.store(true);
+    if (const std::shared_ptr<EventSlots> slots = own.slots.lock()) {
+        std::lock_guard<std::mutex> guard(slots->lock);
+        if (own.slot->handle.load() == 0) {
+            std::erase(slots->slots, own.slot);
         }
     }
+    own = OwnSlotRef{};
+}
+
+struct OwnSlotRefs {
+    OwnSlotRef refs[2];
+    ~OwnSlotRefs() {
+        detail::t_cache.slotTable = 0;
+        detail::t_cache.slot = nullptr;
+        for (OwnSlotRef& own : refs) {
+            LetGo(own);
+        }
+    }
+};
+thread_local OwnSlotRefs t_ownSlots;
+
+void ShowFront(const OwnSlotRef& front) {
+    detail::t_cache.slotTable = front.table;
+    detail::t_cache.slot = front.slot.get();
+}
+
+}  // namespace
+
+size_t HandleTable::KindOfTag(const void* tag) {
+    if (tag == TypeTag<Event>()) {
+        return KindOf<Event>();
+    }
+    return tag == TypeTag<Mutex>() ? KindOf<Mutex>() : KindOf<KernelObject>();
+}
+
+HandleTable::HandleTable()
+    : m_nId(g_nextTableId.fetch_add(1)), m_pSlots(std::make_shared<EventSlots>()) {}
+
+HandleTable::~HandleTable() {
+    // What this thread borrowed goes with the table; other threads drop
+    // theirs at their next borrow or when they end.
+    for (size_t kind = 0; kind < std::size(t_borrowed); ++kind) {
+        if (detail::t_cache.borrowed[kind].table == m_nId) {
+            detail::t_cache.borrowed[kind] = {};
+            t_borrowed[kind] = {};
+        }
+    }
+    for (OwnSlotRef& own : t_ownSlots.refs) {
+        if (own.table == m_nId) {
+            LetGo(own);
+        }
+    }
+    ShowFront(t_ownSlots.refs[0]);
+}
+
+EventSlot* HandleTable::OwnSlot(bool make) const {
+    OwnSlotRef* refs = t_ownSlots.refs;
+    if (refs[0].table != m_nId && refs[1].table == m_nId) {
+        std::swap(refs[0], refs[1]);
+    }
+    if (refs[0].table != m_nId) {
+        if (!make) {
+            return nullptr;
+        }
+        LetGo(refs[1]);
+        refs[1] = std::move(refs[0]);
+        auto slot = std::make_shared<EventSlot>();
+        {
+            std::lock_guard<std::mutex> guard(m_pSlots->lock);
+            m_pSlots->slots.push_back(slot);
+        }
+        refs[0] = OwnSlotRef{m_nId, std::move(slot), m_pSlots};
+    }
+    ShowFront(refs[0]);
+    return refs[0].slot.get();
+}
+
+const std::shared_ptr<Event>* HandleTable::OwnEventAfterSwitch(HANDLE handle) const {
+    if (OwnSlot(false) == nullptr) {
+        return nullptr;
+    }
+    return OwnEvent(handle);
+}
+
+HANDLE HandleTable::InsertEventFirstTime(bool manualReset, bool initialState) {
+    EventSlot* slot = OwnSlot(true);
+    if (slot->handle.load(std::memory_order_relaxed) != 0) {
+        return InsertTagged(std::make_shared<Event>(manualReset, initialState), TypeTag<Event>());
+    }
+    if (slot->visitors.load() != 0) {
+        WaitOutVisitors();
+    }
+    if (IsReady(*slot)) {
+        slot->event->Renew(manualReset, initialState);
+    } else {
+        slot->event = std::make_shared<Event>(manualReset, initialState);
+    }
+    return Publish(*slot);
+}
+
+// A visit holds the slots' lock throughout, so having had the lock once is
+// enough.
+void HandleTable::WaitOutVisitors() const {
+    std::lock_guard<std::mutex> guard(m_pSlots->lock);
+}
+
+HandleTable::Entry HandleTable::VisitSlots(uintptr_t value, bool close) const {
+    if (value == 0) {
+        return Entry{};
+    }
+    std::lock_guard<std::mutex> guard(m_pSlots->lock);
+    std::vector<std::shared_ptr<EventSlot>>& slots = m_pSlots->slots;
+    for (auto it = slots.begin(); it != slots.end(); ++it) {
+        EventSlot& slot = **it;
+        slot.visitors.fetch_add(1);
+        Entry found;
+        if (slot.handle.load() == value) {
+            found = Entry{slot.event, TypeTag<Event>()};
+            uintptr_t expected = value;
+            if (close && !slot.handle.compare_exchange_strong(expected, 0)) {
+                found = Entry{};  // its thread closed it just now
+            }
+        }
+        slot.visitors.fetch_sub(1);
+        if (found.object) {
+            if (close && slot.orphaned.load()) {
+                slots.erase(it);  // no thread will come back for it
+            }
+            return found;
+        }
+    }
+    return Entry{};
 }
 
 KernelObject* HandleTable::BorrowTagged(HANDLE handle, const void* tag) const {
-    const uintptr_t value = reinterpret_cast<uintptr_t>(handle);
-    const size_t kind = KindOf(tag);
-    Borrowed& borrowed = t_borrowed[kind];
-    if (borrowed.table == m_nId && borrowed.handle == value && borrowed.tag == tag &&
-        borrowed.removed == m_nRemoved[kind].load(std::memory_order_acquire)) {
-        return borrowed.object.get();
-    }
-    std::shared_ptr<KernelObject> previous;  // let go of after the lock
-    std::lock_guard<std::mutex> guard(m_lock);
-    auto it = FindValue(m_objects, value);
-    if (it == m_objects.end() || it->second.tag != tag) {
+    Entry entry = FindEntry(handle);
+    if (!entry.object || entry.tag != tag) {
         return nullptr;
     }
-    previous = std::move(borrowed.object);
-    borrowed = Borrowed{m_nId, value, tag, m_nRemoved[kind].load(std::memory_order_relaxed),
-                        it->second.object};
-    return borrowed.object.get();
+    const size_t kind = KindOfTag(tag);
+    KernelObject* object = entry.object.get();
+    std::shared_ptr<KernelObject> previous = std::move(t_borrowed[kind].object);  // let go of last
+    t_borrowed[kind].object = std::move(entry.object);
+    // Borrow never finds an event here again (events of the list change too
+    // often to be worth it): it is remembered so that its close lets go.
+    detail::t_cache.borrowed[kind] = {m_nId, reinterpret_cast<uintptr_t>(handle), tag,
+                                      m_nRemoved[kind].load(std::memory_order_acquire), object};
+    return object;
 }
 
 void HandleTable::CountRemovalLocked(const void* tag) {
-    std::atomic<uint64_t>& removed = m_nRemoved[KindOf(tag)];
+    std::atomic<uint64_t>& removed = m_nRemoved[KindOfTag(tag)];
     removed.store(removed.load(std::memory_order_relaxed) + 1, std::memory_order_release);
 }
 
 void HandleTable::ForgetBorrowed(uintptr_t handle) const {
-    for (Borrowed& borrowed : t_borrowed) {
-        if (borrowed.table == m_nId && borrowed.handle == handle) {
-            borrowed = Borrowed{};
+    for (size_t kind = 0; kind < std::size(t_borrowed); ++kind) {
+        detail::ThreadCache::Borrowed& last = detail::t_cache.borrowed[kind];
+        if (last.table == m_nId && last.handle == handle) {
+            last = {};
+            t_borrowed[kind] = {};
         }
     }
 }
 
 HANDLE HandleTable::InsertTagged(std::shared_ptr<KernelObject> object, const void* tag) {
     std::lock_guard<std::mutex> guard(m_lock);
-    const uintptr_t value = m_nNext;
-    m_nNext += 4;
+    // Taken under the lock, so that the list stays in order of value.
+    const uintptr_t value = m_nNext.fetch_add(4, std::memory_order_relaxed);
     m_objects.emplace_back(value, Entry{std::move(object), tag});
     return reinterpret_cast<HANDLE>(value);
 }
 
 HandleTable::Entry HandleTable::FindEntry(HANDLE handle) const {
-    std::lock_guard<std::mutex> guard(m_lock);
-    auto it = FindValue(m_objects, reinterpret_cast<uintptr_t>(handle));
-    return it == m_objects.end() ? Entry{} : it->second;
+    if (const std::shared_ptr<Event>* own = OwnEvent(handle)) {
+        return Entry{*own, TypeTag<Event>()};
+    }
+    const uintptr_t value = reinterpret_cast<uintptr_t>(handle);
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        auto it = FindValue(m_objects, value);
+        if (it != m_objects.end()) {
+            return it->second;
+        }
+    }
+    return VisitSlots(value, false);
 }
 
 std::shared_ptr<KernelObject> HandleTable::Find(HANDLE handle) const {
@@ -269,14 +373,7 @@ std::shared_ptr<KernelObject> HandleTable::Find(HANDLE handle) const {
 }
 
 std::shared_ptr<KernelObject> HandleTable::Remove(HANDLE handle) {
-    const uintptr_t value = reinterpret_cast<uintptr_t>(handle);
-    ForgetBorrowed(value);
-    std::lock_guard<std::mutex> guard(m_lock);
-    auto it = FindValue(m_objects, value);
-    if (it == m_objects.end()) {
-        return nullptr;
-    }
-    return TakeLocked(it).object;
+    return RemoveUnlessTagged(handle, nullptr).object;
 }
 
 HandleTable::Entry HandleTable::TakeLocked(Objects::iterator it) {
@@ -287,25 +384,46 @@ HandleTable::Entry HandleTable::TakeLocked(Objects::iterator it) {
 }
 
 HandleTable::Entry HandleTable::RemoveUnlessTagged(HANDLE handle, const void* keptTag) {
+    if (const std::shared_ptr<Event>* own = OwnEvent(handle)) {
+        Entry entry{*own, TypeTag<Event>()};
+        return CloseOwnEvent(handle) ? entry : Entry{};
+    }
     const uintptr_t value = reinterpret_cast<uintptr_t>(handle);
     ForgetBorrowed(value);
-    std::lock_guard<std::mutex> guard(m_lock);
-    auto it = FindValue(m_objects, value);
-    if (it == m_objects.end()) {
-        return Entry{};
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        auto it = FindValue(m_objects, value);
+        if (it != m_objects.end()) {
+            if (it->second.tag == keptTag) {
+                return Entry{nullptr, keptTag};
+            }
+            return TakeLocked(it);
+        }
     }
-    if (it->second.tag == keptTag) {
-        return Entry{nullptr, keptTag};
-    }
-    return TakeLocked(it);
+    return VisitSlots(value, true);
 }
 
 size_t HandleTable::Count() const {
-    std::lock_guard<std::mutex> guard(m_lock);
-    return m_objects.size();
+    size_t count = 0;
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        count = m_objects.size();
+    }
+    std::lock_guard<std::mutex> guard(m_pSlots->lock);
+    for (const std::shared_ptr<EventSlot>& slot : m_pSlots->slots) {
+        count += slot->handle.load() != 0 ? 1 : 0;
+    }
+    return count;
 }
 
 DWORD WaitForObject(const HandleTable& handles, HANDLE handle, DWORD milliseconds) {
+    // The port logic's waits: on a transfer's event, and on a port's mutex.
+    if (const std::shared_ptr<Event>* event = handles.OwnEvent(handle)) {
+        return (*event)->WaitUntil(DeadlineAfter(milliseconds)) ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
+    }
+    if (Mutex* mutex = handles.Borrow<Mutex>(handle)) {
+        return mutex->AcquireUntil(DeadlineAfter(milliseconds)) ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
+    }
     std::shared_ptr<KernelObject> object = handles.Find(handle);
     const Instant deadline = DeadlineAfter(milliseconds);
     if (auto event = std::dynamic_pointer_cast<Event>(object)) {
@@ -316,6 +434,18 @@ DWORD WaitForObject(const HandleTable& handles, HANDLE handle, DWORD millisecond
     }
     SetLastErrorCode(ERROR_INVALID_HANDLE);
     return WAIT_FAILED;
+}
+
+bool SetEventOf(const HandleTable& handles, HANDLE handle) {
+    if (Event* event = handles.Borrow<Event>(handle)) {
+        event->Set();
+        return true;
+    }
+    if (std::shared_ptr<Event> event = handles.FindAs<Event>(handle)) {
+        event->Set();
+        return true;
+    }
+    return false;
 }
 
 // --- UTF-16 to UTF-8 ------------------------------------------------------------

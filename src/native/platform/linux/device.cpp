@@ -25,8 +25,8 @@ bool Passed(Instant deadline) {
     return SteadyClock::now() >= deadline;
 }
 
-short EventsFor(const Transfer& transfer) {
-    return transfer.direction == Transfer::Direction::Read ? POLLIN : POLLOUT;
+short EventsFor(const TransferState& transfer) {
+    return transfer.direction == TransferState::Direction::Read ? POLLIN : POLLOUT;
 }
 
 }  // namespace
@@ -39,49 +39,170 @@ Device::Device(UniqueFd fd, UniqueFd wakeFd, DeviceKind kind)
 
 // --- Issuing and observing transfers ---------------------------------------------
 
-BOOL Device::Submit(const std::shared_ptr<Transfer>& transfer, LPDWORD count) {
+BOOL Device::Submit(const TransferRequest& request, LPDWORD count) {
+    // Nothing queued, driven or closing, and no other first try under way:
+    // this transfer may try the device at once, with no lock.
+    uint32_t idle = 0;
+    if (m_nClaim.compare_exchange_strong(idle, kAtOnceBusy)) {
+        return SubmitAtOnce(request, count);
+    }
+    return SubmitQueued(request, count);
+}
+
+namespace {
+
+TransferState TransferFor(const TransferRequest& request, DWORD limitMs) {
+    TransferState transfer;
+    transfer.direction = request.direction;
+    transfer.buffer = request.buffer;
+    transfer.length = request.length;
+    transfer.record = request.record;
+    transfer.limitMs = limitMs;
+    transfer.started = true;
+    return transfer;
+}
+
+bool IsSettled(const TransferState& transfer) {
+    const bool isWrite = transfer.direction == TransferState::Direction::Write;
+    return transfer.length == 0 || (isWrite && transfer.moved == transfer.length && !transfer.sent);
+}
+
+}  // namespace
+
+BOOL Device::SubmitAtOnce(const TransferRequest& request, LPDWORD count) {
+    const bool isRead = request.direction == TransferState::Direction::Read;
+    TransferState first =
+        TransferFor(request, isRead ? m_dwReadLimitMs.load() : m_dwWriteLimitMs.load());
+    const uint64_t cancels = m_nCancels.load();
+    // Where a try is a quick non-blocking call the clock is read only for a
+    // transfer still pending after it; ppdev's tries may take a jiffy each.
+    if (m_strategy.readiness == Readiness::RetryAfterPause) {
+        StartTimeout(first);
+    }
+    request.record->Internal = STATUS_PENDING;
+    request.record->InternalHigh = 0;
+    Verdict verdict = Verdict::GoOn;
+    while (verdict == Verdict::GoOn) {
+        if (IsSettled(first)) {
+            first.error = ERROR_SUCCESS;
+            verdict = Verdict::Over;
+        } else {
+            verdict = Judge(first, Attempt(first));
+        }
+    }
+    if (verdict == Verdict::Over) {
+        return EndAtOnce(first, request, count);
+    }
+    return JoinQueue(first, request, cancels);
+}
+
+// A first try that ended the transfer: it completes as any transfer does,
+// with its record filled in and its event set.
+inline BOOL Device::EndAtOnce(TransferState& transfer, const TransferRequest& request,
+                              LPDWORD count) {
+    transfer.record->InternalHigh = transfer.moved;
+    transfer.record->Internal = CompletionStatusFor(transfer.error);
+    if (request.event != nullptr && *request.event) {
+        (*request.event)->Set();
+    }
+    ReleaseClaim();
+    if (transfer.error != ERROR_SUCCESS) {
+        kobj::SetLastErrorCode(transfer.error);
+        return FALSE;
+    }
+    if (count != nullptr) {
+        *count = static_cast<DWORD>(transfer.moved);
+    }
+    return TRUE;
+}
+
+// A first try that has to wait: the transfer goes to the head of the queue,
+// ahead of any issued while it tried, unless a cancel or a close came
+// meanwhile, which ends it as it would have ended a queued one.
+BOOL Device::JoinQueue(const TransferState& transfer, const TransferRequest& request,
+                       uint64_t cancels) {
+    auto pending = std::make_shared<Transfer>();
+    static_cast<TransferState&>(*pending) = transfer;
+    if (request.event != nullptr) {
+        pending->event = *request.event;
+    }
+    if (m_strategy.readiness == Readiness::Poll) {
+        StartTimeout(*pending);
+    }
+    std::unique_lock<std::mutex> lock(m_lock);
+    if (m_bClosed || m_nCancels.load() != cancels) {
+        lock.unlock();
+        pending->error = ERROR_OPERATION_ABORTED;
+        return EndAtOnce(*pending, request, nullptr);
+    }
+    if (pending->event) {
+        pending->event->ResetAndAttach(weak_from_this());
+    }
+    m_queue.push_front(pending);
+    NoteQueueLocked();
+    m_nClaim.fetch_and(~kAtOnceBusy);
+    lock.unlock();
+    m_turn.notify_all();
+    kobj::SetLastErrorCode(ERROR_IO_PENDING);
+    return FALSE;
+}
+
+void Device::ReleaseClaim() {
+    // Whoever waits on the queue side waits for this try to end; a transfer
+    // queued meanwhile is the head now, and its time-out starts.
+    if ((m_nClaim.fetch_and(~kAtOnceBusy) & kQueueBusy) != 0) {
+        {
+            std::lock_guard<std::mutex> guard(m_lock);
+            PromoteHead();
+        }
+        m_turn.notify_all();
+    }
+}
+
+void Device::NoteQueueLocked() {
+    if (!m_queue.empty() || m_bDriving || m_bClosed) {
+        m_nClaim.fetch_or(kQueueBusy);
+    } else {
+        m_nClaim.fetch_and(~kQueueBusy);
+    }
+}
+
+BOOL Device::SubmitQueued(const TransferRequest& request, LPDWORD count) {
     std::unique_lock<std::mutex> lock(m_lock);
     if (m_bClosed) {
         kobj::SetLastErrorCode(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    const bool isRead = transfer->direction == Transfer::Direction::Read;
-    transfer->limitMs =
-        isRead ? m_timeouts.ReadTotalTimeoutConstant : m_timeouts.WriteTotalTimeoutConstant;
+    const bool isRead = request.direction == TransferState::Direction::Read;
+    auto transfer = std::make_shared<Transfer>();
+    static_cast<TransferState&>(*transfer) =
+        TransferFor(request, isRead ? m_dwReadLimitMs.load() : m_dwWriteLimitMs.load());
+    transfer->started = false;
+    if (request.event != nullptr) {
+        transfer->event = *request.event;
+    }
     transfer->record->Internal = STATUS_PENDING;
     transfer->record->InternalHigh = 0;
     if (transfer->event) {
         transfer->event->ResetAndAttach(weak_from_this());
     }
     m_queue.push_back(transfer);
-    // A transfer that can finish at once does so now, on the issuing thread.
-    const bool attemptNow = m_queue.size() == 1 && !m_bDriving;
-    // Most of those finish, and then never need their time-out's deadline:
-    // where a try is a quick non-blocking call, the clock is read only for
-    // one that is still pending after it (ppdev may take a jiffy to try).
-    bool timeoutUnstarted = attemptNow && m_strategy.readiness == Readiness::Poll;
-    if (timeoutUnstarted) {
-        transfer->started = true;
-    } else {
+    NoteQueueLocked();
+    // Behind a first try under way, the time-out starts when that one ends.
+    if (!AtOnceBusy()) {
         PromoteHead();
     }
-    if (attemptNow) {
+    // The queue was busy a moment ago; if it has emptied since, and no first
+    // try is under way, this transfer tries now, on the issuing thread.
+    if (m_queue.size() == 1 && !m_bDriving && !AtOnceBusy()) {
         m_bDriving = true;
-        while (!transfer->done) {
-            const bool waits = AdvanceHead(lock);
-            if (timeoutUnstarted && !transfer->done) {
-                StartTimeout(*transfer);
-                timeoutUnstarted = false;
-            }
-            if (waits) {
-                break;
-            }
+        while (!transfer->done && !AdvanceHead(lock)) {
         }
         m_bDriving = false;
+        NoteQueueLocked();
         m_turn.notify_all();
     }
     if (!transfer->done) {
-        KeepPending(transfer);
         kobj::SetLastErrorCode(ERROR_IO_PENDING);
         return FALSE;
     }
@@ -93,18 +214,6 @@ BOOL Device::Submit(const std::shared_ptr<Transfer>& transfer, LPDWORD count) {
         *count = static_cast<DWORD>(transfer->moved);
     }
     return TRUE;
-}
-
-void Device::KeepPending(const std::shared_ptr<Transfer>& transfer) {
-    if (transfer.use_count() != 0) {
-        return;  // owned by its shared_ptr already
-    }
-    // Lent by the issuer's frame: the queue takes a copy of its own before the
-    // lock goes. Until now only holders of the lock have seen it.
-    auto it = std::find(m_queue.begin(), m_queue.end(), transfer);
-    if (it != m_queue.end()) {
-        *it = std::make_shared<Transfer>(*transfer);
-    }
 }
 
 BOOL Device::Result(LPOVERLAPPED record, LPDWORD count, bool wait) {
@@ -152,7 +261,7 @@ Device::DriveResult Device::DriveWhile(DonePredicate done, PendingPredicate pend
         if (!pending()) {
             return DriveResult::NothingToDrive;
         }
-        if (m_bDriving) {
+        if (m_bDriving || AtOnceBusy()) {
             if (!WaitTurn(lock, deadline)) {
                 return done() ? DriveResult::Done : DriveResult::TimedOut;
             }
@@ -168,6 +277,7 @@ Device::DriveResult Device::DriveWhile(DonePredicate done, PendingPredicate pend
 
 void Device::DriveOnce(std::unique_lock<std::mutex>& lock, Instant deadline) {
     m_bDriving = true;
+    NoteQueueLocked();
     if (AdvanceHead(lock)) {
         std::shared_ptr<Transfer> head = m_queue.front();
         const Instant until = std::min(deadline, head->deadline);
@@ -184,6 +294,7 @@ void Device::DriveOnce(std::unique_lock<std::mutex>& lock, Instant deadline) {
         }
     }
     m_bDriving = false;
+    NoteQueueLocked();
     m_turn.notify_all();
 }
 
@@ -194,96 +305,95 @@ bool Device::AdvanceHead(std::unique_lock<std::mutex>& lock) {
         return false;
     }
     std::shared_ptr<Transfer> head = m_queue.front();
-    const bool isWrite = head->direction == Transfer::Direction::Write;
-    if (head->length == 0 || (isWrite && head->moved == head->length && !head->sent)) {
+    if (IsSettled(*head)) {
         Complete(*head, ERROR_SUCCESS);
         return false;
     }
-    const Step step = AttemptHead(lock, *head);
-    return Apply(*head, step);
-}
-
-// The system call for the head, made without the lock (ppdev may take a
-// jiffy per call, and CancelIo must not wait for that). The driving role
-// keeps the descriptor open and the head in place meanwhile.
-Step Device::AttemptHead(std::unique_lock<std::mutex>& lock, Transfer& head) {
-    const int fd = m_fd.Get();
-    auto* bytes = static_cast<uint8_t*>(head.buffer) + head.moved;
-    const size_t left = head.length - head.moved;
-    m_pInFlight = &head;
+    m_pInFlight = head.get();
     lock.unlock();
-    Step step;
-    if (head.sent) {
-        // Accepted already; the device says POLLOUT once it has gone out.
-        const short revents = PollNow(fd, POLLOUT);
-        step.outcome = (revents & (POLLHUP | POLLERR)) != 0 ? StepOutcome::PeerGone
-                       : (revents & POLLOUT) != 0           ? StepOutcome::EndOfData
-                                                            : StepOutcome::Blocked;
-    } else if (head.direction == Transfer::Direction::Read) {
-        step = TryRead(fd, m_strategy, bytes, left);
-    } else {
-        step = TryWrite(fd, m_strategy, bytes, left);
-    }
+    // The system call for the head, made without the lock (ppdev may take a
+    // jiffy per call, and CancelIo must not wait for that). The driving role
+    // keeps the descriptor open and the head in place meanwhile.
+    const Step step = Attempt(*head);
     lock.lock();
     m_pInFlight = nullptr;
-    return step;
-}
-
-bool Device::Apply(Transfer& head, const Step& step) {
-    if (head.cancelRequested) {
-        head.moved += step.moved;
-        Complete(head, ERROR_OPERATION_ABORTED);
-        return false;
-    }
-    switch (step.outcome) {
-        case StepOutcome::Moved:
-            ApplyMoved(head, step.moved);
+    switch (Judge(*head, step)) {
+        case Verdict::Over:
+            Complete(*head, head->error);
             return false;
-        case StepOutcome::EndOfData:
-            Complete(head, ERROR_SUCCESS);
+        case Verdict::GoOn:
             return false;
-        case StepOutcome::PeerGone:
-            ApplyPeerGone(head);
-            return false;
-        case StepOutcome::Failed:
-            m_dwCommErrors |= CE_IOE;
-            Complete(head, step.error);
-            return false;
-        case StepOutcome::Blocked:
+        case Verdict::Waits:
             break;
-    }
-    if (head.hangUpSeen && m_strategy.pollShowsHangUp) {
-        ApplyPeerGone(head);
-        return false;
-    }
-    if (Passed(head.deadline)) {
-        // The port time-out ends a transfer successfully with what it moved.
-        Complete(head, ERROR_SUCCESS);
-        return false;
     }
     return true;
 }
 
-void Device::ApplyMoved(Transfer& head, size_t moved) {
-    head.moved += moved;
-    if (head.direction == Transfer::Direction::Read) {
-        // A read ends as soon as anything arrived.
-        Complete(head, ERROR_SUCCESS);
-    } else if (head.moved == head.length) {
-        if (m_strategy.writeWaitsUntilSent) {
-            head.sent = true;
-        } else {
-            Complete(head, ERROR_SUCCESS);
-        }
+// The one non-blocking system call a try makes.
+inline Step Device::Attempt(TransferState& transfer) {
+    const int fd = m_fd.Get();
+    if (transfer.sent) {
+        // Accepted already; the device says POLLOUT once it has gone out.
+        const short revents = PollNow(fd, POLLOUT);
+        Step step;
+        step.outcome = (revents & (POLLHUP | POLLERR)) != 0 ? StepOutcome::PeerGone
+                       : (revents & POLLOUT) != 0           ? StepOutcome::EndOfData
+                                                            : StepOutcome::Blocked;
+        return step;
     }
+    auto* bytes = static_cast<uint8_t*>(transfer.buffer) + transfer.moved;
+    const size_t left = transfer.length - transfer.moved;
+    if (transfer.direction == TransferState::Direction::Read) {
+        return TryRead(fd, m_strategy, bytes, left);
+    }
+    return TryWrite(fd, m_strategy, bytes, left);
 }
 
-void Device::ApplyPeerGone(Transfer& head) {
-    m_bPeerGone = true;
-    // A read with a port time-out would end empty anyway: it ends now. Any
-    // other transfer cannot be served.
-    const bool readWithTimeout = head.direction == Transfer::Direction::Read && head.limitMs != 0;
-    Complete(head, readWithTimeout ? ERROR_SUCCESS : ERROR_DEVICE_NOT_CONNECTED);
+inline Device::Verdict Device::Judge(TransferState& transfer, const Step& step) {
+    auto over = [&](DWORD error) {
+        transfer.error = error;
+        return Verdict::Over;
+    };
+    auto peerGone = [&] {
+        m_bPeerGone.store(true);
+        // A read with a port time-out would end empty anyway: it ends now.
+        // Any other transfer cannot be served.
+        const bool readWithTimeout =
+            transfer.direction == TransferState::Direction::Read && transfer.limitMs != 0;
+        return over(readWithTimeout ? ERROR_SUCCESS : ERROR_DEVICE_NOT_CONNECTED);
+    };
+    if (transfer.cancelRequested) {
+        transfer.moved += step.moved;
+        return over(ERROR_OPERATION_ABORTED);
+    }
+    switch (step.outcome) {
+        case StepOutcome::Moved:
+            transfer.moved += step.moved;
+            if (transfer.direction == TransferState::Direction::Read) {
+                return over(ERROR_SUCCESS);  // a read ends as soon as anything arrived
+            }
+            if (transfer.moved == transfer.length && m_strategy.writeWaitsUntilSent) {
+                transfer.sent = true;
+            }
+            return Verdict::GoOn;
+        case StepOutcome::EndOfData:
+            return over(ERROR_SUCCESS);
+        case StepOutcome::PeerGone:
+            return peerGone();
+        case StepOutcome::Failed:
+            m_dwCommErrors.fetch_or(CE_IOE);
+            return over(step.error);
+        case StepOutcome::Blocked:
+            break;
+    }
+    if (transfer.hangUpSeen && m_strategy.pollShowsHangUp) {
+        return peerGone();
+    }
+    if (Passed(transfer.deadline)) {
+        // The port time-out ends a transfer successfully with what it moved.
+        return over(ERROR_SUCCESS);
+    }
+    return Verdict::Waits;
 }
 
 void Device::Complete(Transfer& transfer, DWORD error) {
@@ -307,6 +417,7 @@ void Device::Complete(Transfer& transfer, DWORD error) {
         transfer.event->DetachAndSet();
     }
     PromoteHead();
+    NoteQueueLocked();
     m_turn.notify_all();
 }
 
@@ -320,7 +431,7 @@ void Device::PromoteHead() {
     StartTimeout(head);
 }
 
-void Device::StartTimeout(Transfer& transfer) {
+void Device::StartTimeout(TransferState& transfer) {
     if (transfer.limitMs != 0) {
         transfer.deadline = SteadyClock::now() + std::chrono::milliseconds(transfer.limitMs);
     }
@@ -361,6 +472,8 @@ void Device::CancelAll() {
 }
 
 void Device::CancelAllLocked() {
+    // A first try under way sees this when it comes to join the queue.
+    m_nCancels.fetch_add(1);
     std::vector<std::shared_ptr<Transfer>> ending(m_queue.begin(), m_queue.end());
     for (const std::shared_ptr<Transfer>& transfer : ending) {
         if (transfer.get() == m_pInFlight) {
@@ -376,9 +489,11 @@ void Device::CancelAllLocked() {
 
 void Device::Shutdown() {
     std::unique_lock<std::mutex> lock(m_lock);
-    m_bClosed = true;  // before the cancel, so that nothing new is queued behind it
+    m_bClosed = true;   // before the cancel, so that nothing new is queued behind it
+    NoteQueueLocked();  // and no first try begins
     CancelAllLocked();
-    m_turn.wait(lock, [this] { return !m_bDriving && m_nUsers == 0 && m_queue.empty(); });
+    m_turn.wait(
+        lock, [this] { return !m_bDriving && m_nUsers == 0 && m_queue.empty() && !AtOnceBusy(); });
     m_fd.Reset();
     m_wakeFd.Reset();
 }
@@ -401,25 +516,23 @@ void Device::LeaveUse() {
 // --- Port settings and state ----------------------------------------------------------
 
 void Device::SetTimeouts(const COMMTIMEOUTS& timeouts) {
-    std::lock_guard<std::mutex> guard(m_lock);
-    m_timeouts = timeouts;
+    m_dwReadLimitMs.store(timeouts.ReadTotalTimeoutConstant);
+    m_dwWriteLimitMs.store(timeouts.WriteTotalTimeoutConstant);
 }
 
 bool Device::PeerGone() {
     bool gone = false;
     WithFd([&](int fd) { gone = m_strategy.pollShowsHangUp && PollReportsHangUp(fd); });
-    std::lock_guard<std::mutex> guard(m_lock);
     if (gone) {
-        m_bPeerGone = true;
+        m_bPeerGone.store(true);
     }
-    return m_bPeerGone || m_bClosed;
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_bPeerGone.load() || m_bClosed;
 }
 
 DWORD Device::TakeCommErrors() {
     const bool gone = PeerGone();
-    std::lock_guard<std::mutex> guard(m_lock);
-    DWORD errors = m_dwCommErrors;
-    m_dwCommErrors = 0;
+    DWORD errors = m_dwCommErrors.exchange(0);
     if (gone) {
         errors |= CE_DNS;
     }

@@ -8,8 +8,14 @@
 // calls and poll(), while other waiters sleep on a condition and take over
 // when it leaves. CancelIo and CloseHandle wake the driver through an
 // eventfd, so an abandoned poll() ends at once.
+//
+// Most transfers finish at their first try. One issued while nothing is
+// queued or driven claims the device with one atomic step and makes that try
+// on the issuing thread without the lock; only if it has to wait does it join
+// the queue (at its head: it came first) and take the path above.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
@@ -23,14 +29,14 @@
 
 namespace zelp::linuxbk {
 
-struct Transfer {
+// How far a transfer has come: everything of it but the event it sets.
+struct TransferState {
     enum class Direction { Read, Write };
 
     Direction direction = Direction::Read;
     void* buffer = nullptr;  // never written for a write
     size_t length = 0;
     LPOVERLAPPED record = nullptr;
-    std::shared_ptr<kobj::Event> event;  // may be null
 
     size_t moved = 0;
     DWORD limitMs = 0;  // the port time-out in force when issued; 0 is none
@@ -43,6 +49,20 @@ struct Transfer {
     DWORD error = ERROR_SUCCESS;
 };
 
+// A transfer in the queue.
+struct Transfer : TransferState {
+    std::shared_ptr<kobj::Event> event;  // may be null
+};
+
+// What WriteFile and ReadFile ask of a device.
+struct TransferRequest {
+    TransferState::Direction direction = TransferState::Direction::Read;
+    void* buffer = nullptr;  // never written for a write
+    size_t length = 0;
+    LPOVERLAPPED record = nullptr;
+    const std::shared_ptr<kobj::Event>* event = nullptr;  // may be null
+};
+
 class Device : public kobj::KernelObject,
                public kobj::WaitDriver,
                public std::enable_shared_from_this<Device> {
@@ -53,11 +73,7 @@ public:
 
     // Issues a transfer. TRUE when it finished at once (*count written);
     // otherwise FALSE with the last error: ERROR_IO_PENDING when it waits.
-    //
-    // Most transfers finish at once, so the issuer may lend one from its own
-    // frame, as a shared_ptr that owns nothing: it is copied to the heap only
-    // when it has to wait.
-    BOOL Submit(const std::shared_ptr<Transfer>& transfer, LPDWORD count);
+    BOOL Submit(const TransferRequest& request, LPDWORD count);
 
     // GetOverlappedResult for a record issued on this device.
     BOOL Result(LPOVERLAPPED record, LPDWORD count, bool wait);
@@ -94,20 +110,33 @@ public:
 
 private:
     enum class DriveResult { Done, TimedOut, NothingToDrive };
+    // What one try made of a transfer: it is over (with its error), it
+    // moved and may go on at once, or it waits for the device.
+    enum class Verdict { Over, GoOn, Waits };
+    // m_nClaim: a transfer makes its first try outside the queue, and the
+    // queue side (queued transfers, a driver, a close) is busy.
+    static constexpr uint32_t kAtOnceBusy = 1;
+    static constexpr uint32_t kQueueBusy = 2;
+
+    BOOL SubmitAtOnce(const TransferRequest& request, LPDWORD count);
+    BOOL SubmitQueued(const TransferRequest& request, LPDWORD count);
+    BOOL EndAtOnce(TransferState& transfer, const TransferRequest& request, LPDWORD count);
+    BOOL JoinQueue(const TransferState& transfer, const TransferRequest& request, uint64_t cancels);
+    void ReleaseClaim();
+    bool AtOnceBusy() const { return (m_nClaim.load() & kAtOnceBusy) != 0; }
+    // Keeps kQueueBusy in step with the queue, the driver and the close.
+    void NoteQueueLocked();
+    Step Attempt(TransferState& transfer);
+    Verdict Judge(TransferState& transfer, const Step& step);
 
     template <class DonePredicate, class PendingPredicate>
     DriveResult DriveWhile(DonePredicate done, PendingPredicate pending, kobj::Instant deadline);
     void DriveOnce(std::unique_lock<std::mutex>& lock, kobj::Instant deadline);
     bool AdvanceHead(std::unique_lock<std::mutex>& lock);
-    Step AttemptHead(std::unique_lock<std::mutex>& lock, Transfer& head);
-    bool Apply(Transfer& head, const Step& step);
-    void ApplyMoved(Transfer& head, size_t moved);
-    void ApplyPeerGone(Transfer& head);
     void Complete(Transfer& transfer, DWORD error);
     void CancelAllLocked();
-    void KeepPending(const std::shared_ptr<Transfer>& transfer);
     void PromoteHead();
-    static void StartTimeout(Transfer& transfer);
+    static void StartTimeout(TransferState& transfer);
     bool WaitTurn(std::unique_lock<std::mutex>& lock, kobj::Instant deadline);
     void Wake();
     bool Holds(LPOVERLAPPED record) const;
@@ -127,9 +156,14 @@ private:
     bool m_bDriving = false;
     unsigned m_nUsers = 0;  // device requests running outside the lock
     bool m_bClosed = false;
-    bool m_bPeerGone = false;
-    DWORD m_dwCommErrors = 0;
-    COMMTIMEOUTS m_timeouts{};
+
+    // Read without the lock by a transfer's first try.
+    std::atomic<uint32_t> m_nClaim{0};
+    std::atomic<uint64_t> m_nCancels{0};  // CancelIo calls so far
+    std::atomic<bool> m_bPeerGone{false};
+    std::atomic<DWORD> m_dwCommErrors{0};
+    std::atomic<DWORD> m_dwReadLimitMs{0};  // the port time-outs; 0 is none
+    std::atomic<DWORD> m_dwWriteLimitMs{0};
 };
 
 }  // namespace zelp::linuxbk

@@ -69,20 +69,17 @@ DWORD QueryInformation(Device& device, const ControlBuffers& buffers, DWORD* ret
     return ERROR_SUCCESS;
 }
 
-// The port's abilities where the driver knows them (ppdev); nothing is known
-// of the others. The logic asks but never reads the answer.
+// The port's abilities, as ppdev knows them. The logic asks but never reads
+// the answer.
 DWORD GetDefaultModes(Device& device, const ControlBuffers& buffers, DWORD* returned) {
     if (buffers.out == nullptr || buffers.outSize < kMaskSize) {
         return ERROR_INSUFFICIENT_BUFFER;
     }
-    uint32_t modes = 0;
-    if (device.Kind() == DeviceKind::ParallelPpdev) {
-        int abilities = 0;
-        if (IoctlOn(device, PPGETMODES, &abilities) != ERROR_SUCCESS) {
-            return ERROR_GEN_FAILURE;
-        }
-        modes = static_cast<uint32_t>(abilities);
+    int abilities = 0;
+    if (IoctlOn(device, PPGETMODES, &abilities) != ERROR_SUCCESS) {
+        return ERROR_GEN_FAILURE;
     }
+    const auto modes = static_cast<uint32_t>(abilities);
     std::memcpy(buffers.out, &modes, kMaskSize);
     *returned = kMaskSize;
     return ERROR_SUCCESS;
@@ -100,18 +97,15 @@ DWORD NegotiatePpdev(Device& device, const ParNegotiationMask& masks) {
     return IoctlOn(device, PPNEGOT, &wanted) == ERROR_SUCCESS ? ERROR_SUCCESS : ERROR_GEN_FAILURE;
 }
 
-// Only ppdev lets us choose the mode; lp and usblp switch by themselves, and
-// other files have no modes. There the request succeeds without effect.
+// Only ppdev lets us choose the mode (see AnswerWithoutDriver for the rest).
 DWORD Negotiate(Device& device, const ControlBuffers& buffers, DWORD* returned) {
     if (buffers.in == nullptr || buffers.inSize < kMaskSize) {
         return ERROR_INVALID_PARAMETER;
     }
     ParNegotiationMask masks{};
     std::memcpy(&masks, buffers.in, kMaskSize);
-    if (device.Kind() == DeviceKind::ParallelPpdev) {
-        if (const DWORD error = NegotiatePpdev(device, masks); error != ERROR_SUCCESS) {
-            return error;
-        }
+    if (const DWORD error = NegotiatePpdev(device, masks); error != ERROR_SUCCESS) {
+        return error;
     }
     if (buffers.out != nullptr && buffers.outSize >= kMaskSize) {
         std::memcpy(buffers.out, &masks, kMaskSize);
@@ -141,6 +135,10 @@ std::optional<int> PpdevModeForMask(const ParNegotiationMask& masks) {
 
 DWORD ControlDevice(Device& device, DWORD code, const ControlBuffers& buffers, DWORD* returned) {
     *returned = 0;
+    if (const std::optional<DWORD> answer =
+            AnswerWithoutDriver(device.Kind(), code, buffers, returned)) {
+        return *answer;
+    }
     switch (code) {
         case IOCTL_PAR_QUERY_INFORMATION:
             return QueryInformation(device, buffers, returned);

@@ -102,16 +102,12 @@ Step TryRead(int fd, const IoStrategy& strategy, void* buffer, size_t length) {
     return StepFromErrno(errno, strategy);
 }
 
-Step TryWrite(int fd, const IoStrategy& strategy, const void* buffer, size_t length) {
-    const ssize_t n = ::write(fd, buffer, length);
-    if (n > 0) {
-        return {StepOutcome::Moved, static_cast<size_t>(n)};
-    }
-    if (n == 0) {
+Step WriteStepFor(ssize_t written, int error, const IoStrategy& strategy) {
+    if (written == 0) {
         // Nothing went out (ppdev says so with 0 rather than EAGAIN).
         return {StepOutcome::Blocked};
     }
-    return StepFromErrno(errno, strategy);
+    return StepFromErrno(error, strategy);
 }
 
 int PollTimeoutUntil(kobj::Instant until) {

@@ -5,6 +5,9 @@
 #pragma once
 
 #include <sys/types.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 #include <cstddef>
 
@@ -68,7 +71,17 @@ struct Step {
 };
 
 Step TryRead(int fd, const IoStrategy& strategy, void* buffer, size_t length);
-Step TryWrite(int fd, const IoStrategy& strategy, const void* buffer, size_t length);
+
+// What a write(2) that moved nothing (`written` 0 or -1, with `error`) means.
+Step WriteStepFor(ssize_t written, int error, const IoStrategy& strategy);
+
+inline Step TryWrite(int fd, const IoStrategy& strategy, const void* buffer, size_t length) {
+    const ssize_t n = ::write(fd, buffer, length);
+    if (n > 0) {
+        return {StepOutcome::Moved, static_cast<size_t>(n)};
+    }
+    return WriteStepFor(n, errno, strategy);
+}
 
 // Waits until the device looks ready for `events` (POLLIN or POLLOUT), the
 // wake descriptor is signalled, or `until` passes. Returns the device's

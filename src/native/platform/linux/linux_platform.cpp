@@ -28,9 +28,7 @@ HANDLE FailHandle(DWORD error) {
 void CompleteAtOnce(kobj::HandleTable& handles, LPOVERLAPPED overlapped, DWORD returned) {
     overlapped->Internal = 0;
     overlapped->InternalHigh = returned;
-    if (auto event = handles.FindAs<kobj::Event>(overlapped->hEvent)) {
-        event->Set();
-    }
+    kobj::SetEventOf(handles, overlapped->hEvent);
 }
 
 }  // namespace
@@ -91,17 +89,20 @@ HANDLE LinuxPlatform::CreateFileA(LPCSTR path, DWORD /*access*/, DWORD /*shareMo
 }
 
 BOOL LinuxPlatform::CloseHandle(HANDLE handle) {
+    // Most closes end the event of a transfer this thread has just issued.
+    return m_handles.CloseOwnEvent(handle) ? TRUE : CloseAnyHandle(handle);
+}
+
+BOOL LinuxPlatform::CloseAnyHandle(HANDLE handle) {
     // Device-information sets end with SetupDiDestroyDeviceInfoList only.
     // This backend inserts every object as its own type, so the tag tells
-    // the kinds apart: closing an event costs no dynamic_cast.
+    // a device apart without a dynamic_cast.
     kobj::HandleTable::Entry entry = m_handles.RemoveUnless<DeviceInfoSet>(handle);
     if (!entry.object) {
         return Fail(ERROR_INVALID_HANDLE);
     }
     if (entry.tag == kobj::TypeTag<Device>()) {
         std::static_pointer_cast<Device>(entry.object)->Shutdown();
-    } else if (entry.tag == kobj::TypeTag<kobj::Event>()) {
-        kobj::GiveBackEvent(std::static_pointer_cast<kobj::Event>(std::move(entry.object)));
     }
     return TRUE;
 }
@@ -112,6 +113,38 @@ Device* LinuxPlatform::FindDevice(HANDLE handle) const {
 
 BOOL LinuxPlatform::IssueTransfer(HANDLE handle, void* buffer, DWORD length, LPDWORD count,
                                   LPOVERLAPPED overlapped, bool isRead) {
+    // The port logic's transfers: overlapped, with an event of the issuing
+    // thread's own; anything else below.
+    Device* device = m_handles.Recent<Device>(handle);
+    if (device != nullptr && overlapped != nullptr && (buffer != nullptr || length == 0)) {
+        TransferRequest request;
+        request.direction =
+            isRead ? TransferState::Direction::Read : TransferState::Direction::Write;
+        request.buffer = buffer;
+        request.length = length;
+        request.record = overlapped;
+        request.event =
+            overlapped->hEvent == nullptr ? nullptr : m_handles.RecentOwnEvent(overlapped->hEvent);
+        if (overlapped->hEvent == nullptr || request.event != nullptr) {
+            return device->Submit(request, count);
+        }
+    }
+    return isRead ? ReadAnyFile(handle, buffer, length, count, overlapped)
+                  : WriteAnyFile(handle, buffer, length, count, overlapped);
+}
+
+BOOL LinuxPlatform::ReadAnyFile(HANDLE handle, void* buffer, DWORD length, LPDWORD count,
+                                LPOVERLAPPED overlapped) {
+    return IssueAnyTransfer(handle, buffer, length, count, overlapped, true);
+}
+
+BOOL LinuxPlatform::WriteAnyFile(HANDLE handle, void* buffer, DWORD length, LPDWORD count,
+                                 LPOVERLAPPED overlapped) {
+    return IssueAnyTransfer(handle, buffer, length, count, overlapped, false);
+}
+
+BOOL LinuxPlatform::IssueAnyTransfer(HANDLE handle, void* buffer, DWORD length, LPDWORD count,
+                                     LPOVERLAPPED overlapped, bool isRead) {
     Device* device = FindDevice(handle);
     if (!device) {
         return Fail(ERROR_INVALID_HANDLE);
@@ -121,19 +154,21 @@ BOOL LinuxPlatform::IssueTransfer(HANDLE handle, void* buffer, DWORD length, LPD
     }
     OVERLAPPED own{};
     const bool synchronous = overlapped == nullptr;
-    Transfer lent;
-    const std::shared_ptr<Transfer> transfer(std::shared_ptr<Transfer>(), &lent);
-    transfer->direction = isRead ? Transfer::Direction::Read : Transfer::Direction::Write;
-    transfer->buffer = buffer;
-    transfer->length = length;
-    transfer->record = synchronous ? &own : overlapped;
+    TransferRequest request;
+    request.direction = isRead ? TransferState::Direction::Read : TransferState::Direction::Write;
+    request.buffer = buffer;
+    request.length = length;
+    request.record = synchronous ? &own : overlapped;
+    // An event of another thread's is held for the length of the call.
+    std::shared_ptr<kobj::Event> held;
     if (!synchronous && overlapped->hEvent != nullptr) {
-        transfer->event = m_handles.FindAs<kobj::Event>(overlapped->hEvent);
-        if (!transfer->event) {
+        held = m_handles.FindAs<kobj::Event>(overlapped->hEvent);
+        if (!held) {
             return Fail(ERROR_INVALID_HANDLE);
         }
+        request.event = &held;
     }
-    const BOOL done = device->Submit(transfer, count);
+    const BOOL done = device->Submit(request, count);
     if (done || !synchronous || kobj::LastErrorCode() != ERROR_IO_PENDING) {
         return done;
     }
@@ -178,12 +213,29 @@ BOOL LinuxPlatform::CancelIo(HANDLE handle) {
 
 BOOL LinuxPlatform::DeviceIoControl(HANDLE handle, DWORD code, LPVOID in, DWORD inSize, LPVOID out,
                                     DWORD outSize, LPDWORD returned, LPOVERLAPPED overlapped) {
+    // The two mode requests sent with every write, on a device where they
+    // have no effect, are answered here and now; everything else below.
+    const Device* device = m_handles.Recent<Device>(handle);
+    const ControlBuffers buffers{in, inSize, out, outSize};
+    DWORD written = 0;
+    if (device == nullptr || overlapped != nullptr ||
+        AnswerWithoutDriver(device->Kind(), code, buffers, &written) != ERROR_SUCCESS) {
+        return ControlAnyDevice({handle, code, buffers, returned, overlapped});
+    }
+    if (returned != nullptr) {
+        *returned = written;
+    }
+    return TRUE;
+}
+
+BOOL LinuxPlatform::ControlAnyDevice(const ControlCall& call) {
+    const auto [handle, code, buffers, returned, overlapped] = call;
     Device* device = FindDevice(handle);
     if (!device) {
         return Fail(ERROR_INVALID_HANDLE);
     }
     DWORD written = 0;
-    const DWORD error = ControlDevice(*device, code, {in, inSize, out, outSize}, &written);
+    const DWORD error = ControlDevice(*device, code, buffers, &written);
     if (error != ERROR_SUCCESS) {
         return Fail(error);
     }

@@ -10,6 +10,7 @@
 
 #include "native/platform.h"
 #include "native/platform/common/kernel_objects.h"
+#include "native/platform/linux/device_control.h"
 #include "native/platform/linux/unique_fd.h"
 
 namespace zelp::linuxbk {
@@ -84,6 +85,25 @@ private:
     Device* FindDevice(HANDLE handle) const;
     BOOL IssueTransfer(HANDLE device, void* buffer, DWORD length, LPDWORD count,
                        LPOVERLAPPED overlapped, bool isRead);
+    // The general forms of the calls whose usual case is served first: kept
+    // apart (and out of line) so that the usual case stays small.
+    // (Each takes its arguments in registers, so that the usual case can
+    // hand over to it without a frame of its own.)
+    [[gnu::noinline]] BOOL ReadAnyFile(HANDLE device, void* buffer, DWORD length, LPDWORD count,
+                                       LPOVERLAPPED overlapped);
+    [[gnu::noinline]] BOOL WriteAnyFile(HANDLE device, void* buffer, DWORD length, LPDWORD count,
+                                        LPOVERLAPPED overlapped);
+    BOOL IssueAnyTransfer(HANDLE device, void* buffer, DWORD length, LPDWORD count,
+                          LPOVERLAPPED overlapped, bool isRead);
+    struct ControlCall {
+        HANDLE handle;
+        DWORD code;
+        ControlBuffers buffers;
+        LPDWORD returned;
+        LPOVERLAPPED overlapped;
+    };
+    [[gnu::noinline]] BOOL ControlAnyDevice(const ControlCall& call);
+    [[gnu::noinline]] BOOL CloseAnyHandle(HANDLE handle);
     std::vector<std::string> UsbPrinterInterfacePaths() const;
 
     const std::string m_strSysfsRoot;

@@ -40,23 +40,27 @@ bool HasLoneSurrogate(LPCWCH src, int srcLength) {
 
 }  // namespace
 
+namespace {
+
+// Named objects would be shared between processes: not offered here.
+[[gnu::noinline]] HANDLE RefuseNamedObject() {
+    kobj::SetLastErrorCode(ERROR_NOT_SUPPORTED);
+    return nullptr;
+}
+
+}  // namespace
+
 HANDLE LinuxPlatform::CreateEventA(LPSECURITY_ATTRIBUTES /*security*/, BOOL manualReset,
                                    BOOL initialState, LPCSTR name) {
     if (name != nullptr) {
-        // Named events would be shared between processes: not offered here.
-        kobj::SetLastErrorCode(ERROR_NOT_SUPPORTED);
-        return nullptr;
+        return RefuseNamedObject();
     }
-    return m_handles.Insert(kobj::NewEvent(manualReset != FALSE, initialState != FALSE));
+    // Each transfer makes, uses and closes its event on one thread.
+    return m_handles.InsertOwnEvent(manualReset != FALSE, initialState != FALSE);
 }
 
 BOOL LinuxPlatform::SetEvent(HANDLE event) {
-    auto object = m_handles.FindAs<kobj::Event>(event);
-    if (!object) {
-        return Fail(ERROR_INVALID_HANDLE);
-    }
-    object->Set();
-    return TRUE;
+    return kobj::SetEventOf(m_handles, event) ? TRUE : Fail(ERROR_INVALID_HANDLE);
 }
 
 DWORD LinuxPlatform::WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
@@ -66,15 +70,14 @@ DWORD LinuxPlatform::WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
 HANDLE LinuxPlatform::CreateMutexA(LPSECURITY_ATTRIBUTES /*security*/, BOOL initialOwner,
                                    LPCSTR name) {
     if (name != nullptr) {
-        kobj::SetLastErrorCode(ERROR_NOT_SUPPORTED);
-        return nullptr;
+        return RefuseNamedObject();
     }
     return m_handles.Insert(std::make_shared<kobj::Mutex>(initialOwner != FALSE));
 }
 
 BOOL LinuxPlatform::ReleaseMutex(HANDLE mutex) {
-    auto object = m_handles.FindAs<kobj::Mutex>(mutex);
-    if (!object) {
+    kobj::Mutex* object = m_handles.Borrow<kobj::Mutex>(mutex);
+    if (object == nullptr) {
         return Fail(ERROR_INVALID_HANDLE);
     }
     return object->Release() ? TRUE : Fail(ERROR_NOT_OWNER);
