@@ -3,7 +3,6 @@
 // can show too are in driver_behaviour_test.cpp.
 #include <fcntl.h>
 #include <sys/eventfd.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -20,12 +19,7 @@ class LinuxDeviceKindTest : public ::testing::Test {
 protected:
     // A device of `kind` over the pty's slave side.
     std::shared_ptr<Device> DeviceOfKind(DeviceKind kind) {
-        const int fd =
-            ::open(m_pty.SlavePath().c_str(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-        termios raw{};
-        ::tcgetattr(fd, &raw);
-        ::cfmakeraw(&raw);
-        ::tcsetattr(fd, TCSANOW, &raw);
+        const int fd = OpenRawTerminal(m_pty.SlavePath());
         return std::make_shared<Device>(
             UniqueFd(fd, m_ledger), UniqueFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK), m_ledger),
             kind);

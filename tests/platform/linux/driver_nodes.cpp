@@ -6,7 +6,6 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -160,13 +159,8 @@ public:
     explicit PtyParallelPrinter(DeviceKind kind) : m_kind(kind) {}
     bool Real() const override { return false; }
     std::shared_ptr<Device> Open() override {
-        const int fd =
-            ::open(m_pty.SlavePath().c_str(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-        termios raw{};
-        ::tcgetattr(fd, &raw);
-        ::cfmakeraw(&raw);
-        ::tcsetattr(fd, TCSANOW, &raw);
-        return std::make_shared<Device>(UniqueFd(fd, nullptr), WakeFd(), m_kind);
+        return std::make_shared<Device>(UniqueFd(OpenRawTerminal(m_pty.SlavePath()), nullptr),
+                                        WakeFd(), m_kind);
     }
     void StopTaking() override {}
     void StartTaking() override {}

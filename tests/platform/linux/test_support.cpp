@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -110,6 +111,15 @@ std::vector<uint8_t> Pattern(size_t size, uint8_t seed) {
         bytes[i] = static_cast<uint8_t>(seed + i * 7 + (i >> 8));
     }
     return bytes;
+}
+
+int OpenRawTerminal(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    termios raw{};
+    ::tcgetattr(fd, &raw);
+    ::cfmakeraw(&raw);
+    ::tcsetattr(fd, TCSANOW, &raw);
+    return fd;
 }
 
 TransferRequest WriteRequest(const std::vector<uint8_t>& data, OVERLAPPED& record) {

@@ -77,6 +77,9 @@ size_t CountOpenFds();
 
 std::vector<uint8_t> Pattern(size_t size, uint8_t seed);
 
+// A terminal's node opened as the backend opens one: non-blocking, raw.
+int OpenRawTerminal(const std::string& path);
+
 // What WriteFile asks of a device for `data` with `record` (no event).
 TransferRequest WriteRequest(const std::vector<uint8_t>& data, OVERLAPPED& record);
 
