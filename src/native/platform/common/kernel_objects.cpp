@@ -161,11 +161,16 @@ constinit thread_local ThreadCache t_cache;
 namespace {
 
 // The references behind the thread's cache: what it borrowed last, one per
-// kind, and its slots in the (at most two) tables it used last.
+// kind, and its slots in the (at most two) tables it used last. Only threads
+// that borrow or own events (the linux backend's) ever touch these: their
+// first use registers destructors for the thread's end, and where
+// thread_local is emulated (mingw's emutls, the sim's Windows builds) those
+// may run after the storage is gone.
+constexpr size_t kKinds = std::size(detail::ThreadCache{}.borrowed);
 struct BorrowedRef {
     std::shared_ptr<KernelObject> object;
 };
-thread_local BorrowedRef t_borrowed[3];
+thread_local BorrowedRef t_borrowed[kKinds];
 
 struct OwnSlotRef {
     uint64_t table = 0;
@@ -189,11 +194,11 @@ void LetGo(OwnSlotRef& own) {
     own = OwnSlotRef{};
 }
 
+// Thread storage is not touched from here: where thread_local is emulated
+// (mingw's emutls), other variables may already be gone when this runs.
 struct OwnSlotRefs {
     OwnSlotRef refs[2];
     ~OwnSlotRefs() {
-        detail::t_cache.slotTable = 0;
-        detail::t_cache.slot = nullptr;
         for (OwnSlotRef& own : refs) {
             LetGo(own);
         }
@@ -221,21 +226,27 @@ HandleTable::HandleTable()
 HandleTable::~HandleTable() {
     // What this thread borrowed goes with the table; other threads drop
     // theirs at their next borrow or when they end.
-    for (size_t kind = 0; kind < std::size(t_borrowed); ++kind) {
+    for (size_t kind = 0; kind < kKinds; ++kind) {
         if (detail::t_cache.borrowed[kind].table == m_nId) {
             detail::t_cache.borrowed[kind] = {};
             t_borrowed[kind] = {};
         }
     }
-    for (OwnSlotRef& own : t_ownSlots.refs) {
-        if (own.table == m_nId) {
-            LetGo(own);
+    if (detail::t_cache.hasSlots) {
+        for (OwnSlotRef& own : t_ownSlots.refs) {
+            if (own.table == m_nId) {
+                LetGo(own);
+            }
         }
+        ShowFront(t_ownSlots.refs[0]);
     }
-    ShowFront(t_ownSlots.refs[0]);
 }
 
 EventSlot* HandleTable::OwnSlot(bool make) const {
+    if (!make && !detail::t_cache.hasSlots) {
+        return nullptr;
+    }
+    detail::t_cache.hasSlots = true;
     OwnSlotRef* refs = t_ownSlots.refs;
     if (refs[0].table != m_nId && refs[1].table == m_nId) {
         std::swap(refs[0], refs[1]);
@@ -336,7 +347,7 @@ void HandleTable::CountRemovalLocked(const void* tag) {
 }
 
 void HandleTable::ForgetBorrowed(uintptr_t handle) const {
-    for (size_t kind = 0; kind < std::size(t_borrowed); ++kind) {
+    for (size_t kind = 0; kind < kKinds; ++kind) {
         detail::ThreadCache::Borrowed& last = detail::t_cache.borrowed[kind];
         if (last.table == m_nId && last.handle == handle) {
             last = {};

@@ -212,6 +212,9 @@ struct ThreadCache {
     };
     uint64_t slotTable = 0;  // the table of `slot`
     EventSlot* slot = nullptr;
+    // The thread has made a slot in some table, so it has slots to look
+    // through; until then its thread storage with a destructor is left alone.
+    bool hasSlots = false;
     Borrowed borrowed[3];
 };
 extern constinit thread_local ThreadCache t_cache;
