@@ -1,6 +1,7 @@
 #include "native/jni_frame.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstddef>
 #include <new>
 #include <utility>
@@ -48,13 +49,53 @@ std::unique_ptr<T[]> AllocateRoom(uint32_t count) {
     return std::unique_ptr<T[]>(new (std::nothrow) T[std::max<uint32_t>(count, 1)]());
 }
 
-// The heap block a thread kept from its last large write. A copy takes it
-// out while it uses it, so two copies alive at once never share one.
-struct SpareBlock {
-    std::unique_ptr<uint8_t[]> bytes;
-    uint32_t size = 0;
-};
-thread_local SpareBlock t_spare;
+// The heap blocks kept from the last large writes. A copy takes one out
+// while it uses it, so two copies alive at once never share one. They are
+// the process's, not kept per thread: where thread_local is emulated
+// (mingw's emutls, in the Windows DLLs) a thread's destructors may run after
+// its storage is gone, and freeing a block from there corrupts the heap.
+using HeapBlock = ByteRangeCopy::HeapBlock;
+std::atomic<HeapBlock*> g_spares[4];
+
+// A kept block of at least `size` bytes, or null.
+std::unique_ptr<HeapBlock> TakeSpare(uint32_t size) {
+    for (std::atomic<HeapBlock*>& spare : g_spares) {
+        if (spare.load(std::memory_order_relaxed) == nullptr) {
+            continue;
+        }
+        std::unique_ptr<HeapBlock> block(spare.exchange(nullptr));
+        if (block && block->size >= size) {
+            return block;
+        }
+        HeapBlock* empty = nullptr;
+        if (block && spare.compare_exchange_strong(empty, block.get())) {
+            block.release();  // too small for this write; kept for another
+        }
+    }
+    return nullptr;
+}
+
+// Keeps a block for a later write, where there is room.
+void KeepSpare(std::unique_ptr<HeapBlock> block) {
+    for (std::atomic<HeapBlock*>& spare : g_spares) {
+        HeapBlock* empty = nullptr;
+        if (spare.compare_exchange_strong(empty, block.get())) {
+            block.release();
+            return;
+        }
+    }
+}
+
+std::unique_ptr<HeapBlock> NewBlock(uint32_t size) {
+    // Not zero-filled: the region call writes every byte, and filling first
+    // would double the cost of a large write.
+    std::unique_ptr<HeapBlock> block(new (std::nothrow) HeapBlock);
+    if (block) {
+        block->bytes.reset(new (std::nothrow) uint8_t[size]);
+        block->size = block->bytes ? size : 0;
+    }
+    return block && block->bytes ? std::move(block) : nullptr;
+}
 
 }  // namespace
 
@@ -104,16 +145,12 @@ ByteRangeCopy::ByteRangeCopy(JNIEnv* env, jbyteArray array, jint offset, jint le
     const auto size = static_cast<uint32_t>(length);
     if (size <= kInlineBytes) {
         m_pBytes = m_inline;
-    } else if (t_spare.size >= size) {
-        m_pHeap = std::move(t_spare.bytes);
-        m_nHeapSize = std::exchange(t_spare.size, 0);
-        m_pBytes = m_pHeap.get();
     } else {
-        // Not zero-filled: the region call below writes every byte, and
-        // filling first would double the cost of a large write.
-        m_pHeap.reset(new (std::nothrow) uint8_t[size]);
-        m_nHeapSize = m_pHeap ? size : 0;
-        m_pBytes = m_pHeap.get();
+        m_pHeap = TakeSpare(size);
+        if (!m_pHeap) {
+            m_pHeap = NewBlock(size);
+        }
+        m_pBytes = m_pHeap ? m_pHeap->bytes.get() : nullptr;
     }
     if (m_pBytes == nullptr) {
         return;
@@ -125,9 +162,8 @@ ByteRangeCopy::ByteRangeCopy(JNIEnv* env, jbyteArray array, jint offset, jint le
 }
 
 ByteRangeCopy::~ByteRangeCopy() {
-    if (m_pHeap && m_nHeapSize <= kKeptBytes && m_nHeapSize > t_spare.size) {
-        t_spare.bytes = std::move(m_pHeap);
-        t_spare.size = m_nHeapSize;
+    if (m_pHeap && m_pHeap->size <= kKeptBytes) {
+        KeepSpare(std::move(m_pHeap));
     }
 }
 

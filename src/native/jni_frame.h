@@ -43,14 +43,20 @@ class ByteRangeCopy {
 public:
     // Ranges up to this size are copied into room inside the object, which
     // lives on the calling thread's stack: the common small write allocates
-    // nothing. Larger ones get a heap block, which the thread keeps for its
-    // next large write (see kKeptBytes).
+    // nothing. Larger ones get a heap block, which is kept for the next large
+    // write (see kKeptBytes).
     static constexpr uint32_t kInlineBytes = 8 * 1024;
 
-    // The largest block a thread keeps between writes. A job goes out in
-    // chunks of one size, so after the first chunk the rest allocate nothing;
-    // a rare huge write still returns its block at once.
+    // The largest block kept between writes (a few are kept, for writers on
+    // several threads at once). A job goes out in chunks of one size, so
+    // after the first chunk the rest allocate nothing; a rare huge write
+    // still returns its block at once.
     static constexpr uint32_t kKeptBytes = 1024 * 1024;
+
+    struct HeapBlock {
+        std::unique_ptr<uint8_t[]> bytes;
+        uint32_t size = 0;
+    };
 
     // Copies the range when it lies within the array; otherwise (or when
     // memory runs out) the copy is invalid and nothing was read.
@@ -68,8 +74,7 @@ public:
 private:
     uint8_t* m_pBytes = nullptr;
     uint32_t m_nSize = 0;
-    std::unique_ptr<uint8_t[]> m_pHeap;
-    uint32_t m_nHeapSize = 0;
+    std::unique_ptr<HeapBlock> m_pHeap;
     alignas(16) uint8_t m_inline[kInlineBytes];
 };
 
