@@ -16,8 +16,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 # Test programs run under Wine. Without it the library still builds; only
-# its tests cannot run.
-find_program(ZELP_WINE_PROGRAM ${ZELP_WINE_COMMAND})
+# its tests cannot run. Debian keeps the loaders themselves in /usr/lib/wine.
+find_program(ZELP_WINE_PROGRAM NAMES ${ZELP_WINE_COMMAND} PATHS /usr/lib/wine)
 if(ZELP_WINE_PROGRAM)
   set(CMAKE_CROSSCOMPILING_EMULATOR ${ZELP_WINE_PROGRAM})
 endif()
