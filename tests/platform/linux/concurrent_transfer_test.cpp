@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <thread>
+#include <vector>
 
 #include "test_support.h"
 
@@ -187,6 +188,60 @@ TEST_F(LinuxConcurrentTest, CancelWhileAWriterStreamsKeepsItsBytesWhole) {
     }
     ASSERT_EQ(out.size(), n) << "the count is exactly what went out";
     EXPECT_TRUE(std::equal(out.begin(), out.end(), data.begin()));
+}
+
+// Reads that time out (the parallel port's reads, from a printer with nothing
+// to say) while another thread's writes make their first tries: a read that
+// had to queue behind such a try must still end by its time-out, not wait in
+// poll() for data that never comes.
+TEST_F(LinuxConcurrentTest, ReadsQueuedBehindFirstTriesStillEndByTheirTimeout) {
+    using Clock = std::chrono::steady_clock;
+    SetTotalTimeouts(m_os, m_hDevice, 2, 2000);
+    std::atomic<bool> stop{false};
+    std::thread drain([&] {
+        while (!stop) {
+            m_pty.Read(1 << 16, 1ms);
+        }
+    });
+    // The shortest writes, so that first tries end as often as they can.
+    std::thread writer([&] {
+        const std::vector<uint8_t> data(1, 'w');
+        while (!stop) {
+            WriteAndWait(data);
+        }
+    });
+    // A read still running after this long waits for something other than its
+    // time-out; it is cancelled, so that the test ends.
+    std::atomic<Clock::rep> readSince{0};
+    std::atomic<int> stuck{0};
+    std::thread guard([&] {
+        while (!stop) {
+            std::this_thread::sleep_for(50ms);
+            const Clock::rep since = readSince.load();
+            if (since != 0 && Clock::now() - Clock::time_point(Clock::duration(since)) > 2s) {
+                ++stuck;
+                m_os.CancelIo(m_hDevice);
+            }
+        }
+    });
+    // The window is narrow: it takes a thousand reads or so to meet it at all.
+    const Clock::time_point until = Clock::now() + 4s;
+    while (Clock::now() < until) {
+        Overlapped io(m_os);
+        uint8_t buffer[16];
+        DWORD n = 0;
+        readSince.store(Clock::now().time_since_epoch().count());
+        if (!m_os.ReadFile(m_hDevice, buffer, sizeof buffer, &n, &io) &&
+            m_os.GetLastError() == ERROR_IO_PENDING) {
+            m_os.GetOverlappedResult(m_hDevice, &io, &n, TRUE);
+        }
+        readSince.store(0);
+    }
+    stop = true;
+    guard.join();
+    writer.join();
+    drain.join();
+    EXPECT_EQ(stuck.load(), 0) << "reads that did not end by their time-out";
 }
 
 // Most of these writes finish at their first try and some have to wait for

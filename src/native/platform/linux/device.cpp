@@ -304,6 +304,12 @@ bool Device::AdvanceHead(std::unique_lock<std::mutex>& lock) {
     if (m_queue.empty()) {
         return false;
     }
+    // No first try is under way while the queue is driven, so the head is the
+    // head and its time-out runs. The release of a first try starts it too,
+    // but only after giving back the claim, and a waiter that takes the lock
+    // in between drives first: its poll() for a head whose time-out had not
+    // started would have no limit, and starting it later does not wake it.
+    PromoteHead();
     std::shared_ptr<Transfer> head = m_queue.front();
     if (IsSettled(*head)) {
         Complete(*head, ERROR_SUCCESS);
