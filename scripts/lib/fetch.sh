@@ -1,0 +1,51 @@
+# Sourced by the scripts that read a package registry. A mirror can be caught
+# mid-sync ("File has unexpected size ... Mirror sync in progress?"), or a
+# fetch can hit a passing network fault: neither should turn a run red. So
+# every fetch is tried a few times with a pause between tries, and what was
+# fetched is kept outside the clone, where later runs on this machine reuse it
+# without the network.
+
+# Where fetched files outlive the clone. ZELP_FETCH_CACHE overrides it.
+ZELP_FETCH_CACHE=${ZELP_FETCH_CACHE:-/var/cache/libiozelp}
+
+# fetch_retry WHAT COMMAND...: runs COMMAND up to ZELP_FETCH_TRIES times (4),
+# pausing 10, 20, then 40 s between tries. WHAT names the step in the one line
+# said when every try failed.
+fetch_retry() {
+    local what=$1 try tries=${ZELP_FETCH_TRIES:-4} pause=10
+    shift
+    for ((try = 1; try <= tries; try++)); do
+        "$@" && return 0
+        if ((try < tries)); then
+            echo "$what: try $try of $tries failed; again in ${pause} s" >&2
+            sleep "$pause"
+            pause=$((pause * 2))
+        fi
+    done
+    echo "$what: failed after $tries tries: $*" >&2
+    return 1
+}
+
+# apt_as_root ARGS...: apt-get as root (through sudo when needed), waiting for
+# another apt on the machine rather than failing on its lock.
+apt_as_root() {
+    local sudo=""
+    [ "$(id -u)" -ne 0 ] && sudo="sudo"
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get -o DPkg::Lock::Timeout=900 "$@"
+}
+
+# apt_install_missing WHAT PACKAGE...: installs the packages not installed
+# yet, reading the package lists first; each of the two fetches is retried.
+apt_install_missing() {
+    local what=$1 package missing=()
+    shift
+    for package in "$@"; do
+        dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
+            missing+=("$package")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "$what: installing ${missing[*]}"
+    fetch_retry "$what (apt-get update)" apt_as_root update -qq &&
+        fetch_retry "$what (apt-get install ${missing[*]})" \
+            apt_as_root install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
