@@ -1,5 +1,7 @@
 #include "native/platform/common/kernel_objects.h"
 
+#include "native/platform/common/test_seam.h"
+
 #include <algorithm>
 #include <iterator>
 #include <string>
@@ -61,6 +63,7 @@ bool Event::WaitSignalledUntil(Instant deadline) {
     } else {
         m_changed.wait_until(guard, deadline, signalled);
     }
+    seam::Reach(seam::Place::WaitSawSet);
     m_nSleepers.fetch_sub(1);
     return Consume();
 }
@@ -327,6 +330,7 @@ HandleTable::Entry HandleTable::VisitSlots(uintptr_t value, bool close) const {
 
 KernelObject* HandleTable::BorrowTagged(HANDLE handle, const void* tag) const {
     Entry entry = FindEntry(handle);
+    seam::Reach(seam::Place::LookUpFound);
     if (!entry.object || entry.tag != tag) {
         return nullptr;
     }

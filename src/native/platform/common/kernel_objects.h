@@ -285,6 +285,10 @@ public:
     std::shared_ptr<KernelObject> Remove(HANDLE handle);
     size_t Count() const;
 
+    // Makes `value` the next handle's value, for tests that need the values
+    // to reach the top of their space.
+    void SkipValuesTo(uintptr_t value) { m_nNext.store(value); }
+
     // Removes the object unless it was inserted as a `Kept`, in one look-up,
     // and gives back its entry: the object (null when there was none, or when
     // it was kept) and the tag it was inserted with, so that a close can tell

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "native/platform/common/test_seam.h"
 #include "native/platform/linux/error_codes.h"
 
 namespace zelp::linuxbk {
@@ -88,6 +89,7 @@ BOOL Device::SubmitAtOnce(const TransferRequest& request, LPDWORD count) {
             verdict = Verdict::Over;
         } else {
             verdict = Judge(first, Attempt(first));
+            kobj::seam::Reach(kobj::seam::Place::TryMade);
         }
     }
     if (verdict == Verdict::Over) {
