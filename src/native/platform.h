@@ -10,12 +10,21 @@
 //    Last-error values are thread-local; a successful call may leave any value.
 //  - A HANDLE is opaque. Handles of devices, events and mutexes share one
 //    space; CloseHandle ends any of them. A handle is never 0 and never
-//    INVALID_HANDLE_VALUE. Using a closed handle fails with ERROR_INVALID_HANDLE.
+//    INVALID_HANDLE_VALUE. Using a closed handle fails with ERROR_INVALID_HANDLE,
+//    on every thread, from the moment CloseHandle returns. A value is never
+//    handed out while it still names an open object; where HANDLE has 32 bits
+//    a closed value may come back, but only after every other value has been
+//    used since.
+//  - A thread may end at any point, and may still call these operations from
+//    the destructors of its thread storage, whatever their order.
 //  - Overlapped I/O: WriteFile, ReadFile and DeviceIoControl with an OVERLAPPED
 //    record either finish at once (TRUE, or FALSE with an error other than
 //    ERROR_IO_PENDING) or leave the transfer pending (FALSE with
-//    ERROR_IO_PENDING). Only then is it pending. A pending transfer owns its
-//    record and buffer until it has completed and the caller has observed that
+//    ERROR_IO_PENDING). Only then is it pending. A transfer that moved bytes
+//    never fails at once: if it ended with an error before the call returned,
+//    the call says ERROR_IO_PENDING and its completion, already there, tells
+//    the error and the bytes. A pending transfer owns its record and buffer
+//    until it has completed and the caller has observed that
 //    (WaitForSingleObject on its event returned WAIT_OBJECT_0, or
 //    GetOverlappedResult with wait TRUE returned). On completion the record's
 //    event is set.
@@ -31,6 +40,8 @@
 //  - Port time-outs set with SetCommTimeouts bound every later transfer on that
 //    handle: a transfer whose total time-out runs out completes successfully
 //    with the bytes moved so far (possibly none).
+//  - A transfer under way heeds CancelIo, a close and its time-out between any
+//    two of its system calls, also while the call that issued it still runs.
 #pragma once
 
 #include <atomic>
@@ -112,7 +123,8 @@ public:
 
     // Waits for an event or a mutex. WAIT_OBJECT_0 when signalled (a mutex is
     // then owned by the calling thread, recursively), WAIT_TIMEOUT after
-    // milliseconds (INFINITE: no limit), WAIT_FAILED for a bad handle. Waiting
+    // milliseconds (INFINITE: no limit, and the wait ends only with the object
+    // taken), WAIT_FAILED for a bad handle. Waiting
     // on the event of a pending transfer may drive that transfer.
     virtual DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) = 0;
 

@@ -83,12 +83,16 @@ BOOL Device::SubmitAtOnce(const TransferRequest& request, LPDWORD count) {
     request.record->Internal = STATUS_PENDING;
     request.record->InternalHigh = 0;
     Verdict verdict = Verdict::GoOn;
+    bool tried = false;
     while (verdict == Verdict::GoOn) {
         if (IsSettled(first)) {
             first.error = ERROR_SUCCESS;
             verdict = Verdict::Over;
+        } else if (tried && StopsBetweenTries(first, cancels)) {
+            verdict = Verdict::Over;
         } else {
             verdict = Judge(first, Attempt(first));
+            tried = true;
             kobj::seam::Reach(kobj::seam::Place::TryMade);
         }
     }
@@ -98,8 +102,35 @@ BOOL Device::SubmitAtOnce(const TransferRequest& request, LPDWORD count) {
     return JoinQueue(first, request, cancels);
 }
 
+// A first try that goes on moving bytes is a transfer under way, and heeds
+// what a queued one heeds between two system calls: a CancelIo or a close
+// since it was issued ends it aborted, its port time-out successfully. Where
+// a try is a quick call, the time-out runs from the second one: only a write
+// that goes on pays for reading the clock.
+bool Device::StopsBetweenTries(TransferState& transfer, uint64_t cancels) {
+    if (m_nCancels.load() != cancels) {
+        transfer.error = ERROR_OPERATION_ABORTED;
+        return true;
+    }
+    if (transfer.limitMs == 0 || transfer.sent) {
+        return false;
+    }
+    if (transfer.deadline == Instant::max()) {
+        StartTimeout(transfer);
+        return false;
+    }
+    if (Passed(transfer.deadline)) {
+        transfer.error = ERROR_SUCCESS;
+        return true;
+    }
+    return false;
+}
+
 // A first try that ended the transfer: it completes as any transfer does,
-// with its record filled in and its event set.
+// with its record filled in and its event set. One that moved bytes before
+// it failed or was aborted was under way: it says so with ERROR_IO_PENDING,
+// and its completion, already in the record, tells what moved, as every
+// completion does. Only a transfer that moved nothing fails at once.
 inline BOOL Device::EndAtOnce(TransferState& transfer, const TransferRequest& request,
                               LPDWORD count) {
     transfer.record->InternalHigh = transfer.moved;
@@ -109,7 +140,7 @@ inline BOOL Device::EndAtOnce(TransferState& transfer, const TransferRequest& re
     }
     ReleaseClaim();
     if (transfer.error != ERROR_SUCCESS) {
-        kobj::SetLastErrorCode(transfer.error);
+        kobj::SetLastErrorCode(transfer.moved != 0 ? ERROR_IO_PENDING : transfer.error);
         return FALSE;
     }
     if (count != nullptr) {
@@ -128,7 +159,7 @@ BOOL Device::JoinQueue(const TransferState& transfer, const TransferRequest& req
     if (request.event != nullptr) {
         pending->event = *request.event;
     }
-    if (m_strategy.readiness == Readiness::Poll) {
+    if (pending->deadline == Instant::max()) {
         StartTimeout(*pending);
     }
     std::unique_lock<std::mutex> lock(m_lock);
@@ -382,6 +413,12 @@ inline Device::Verdict Device::Judge(TransferState& transfer, const Step& step) 
             }
             if (transfer.moved == transfer.length && m_strategy.writeWaitsUntilSent) {
                 transfer.sent = true;
+            }
+            // A write that keeps moving a little per call is still bound
+            // by its port time-out.
+            if (transfer.moved < transfer.length && transfer.deadline != Instant::max() &&
+                Passed(transfer.deadline)) {
+                return over(ERROR_SUCCESS);
             }
             return Verdict::GoOn;
         case StepOutcome::EndOfData:

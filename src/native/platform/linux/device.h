@@ -120,6 +120,7 @@ private:
 
     BOOL SubmitAtOnce(const TransferRequest& request, LPDWORD count);
     BOOL SubmitQueued(const TransferRequest& request, LPDWORD count);
+    bool StopsBetweenTries(TransferState& transfer, uint64_t cancels);
     BOOL EndAtOnce(TransferState& transfer, const TransferRequest& request, LPDWORD count);
     BOOL JoinQueue(const TransferState& transfer, const TransferRequest& request, uint64_t cancels);
     void ReleaseClaim();
