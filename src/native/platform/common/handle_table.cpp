@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <iterator>
 
+#include "native/platform/common/kernel_objects.h"
 #include "native/platform/common/test_seam.h"
 
 namespace zelp::kobj {
@@ -191,6 +192,8 @@ uintptr_t HandleTable::ValueAfterWrapLocked() {
             return value;
         }
     }
+    // As Windows says when its handle table is full.
+    SetLastErrorCode(ERROR_NOT_ENOUGH_MEMORY);
     return 0;
 }
 
