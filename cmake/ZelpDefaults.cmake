@@ -19,3 +19,20 @@ function(zelp_jni_library target)
       -static-libstdc++ -static-libgcc)
   endif()
 endfunction()
+
+# Adds the glibc floor's definitions (src/native/glibc_floor.cpp) to every
+# program and shared library defined in a folder and those below it.
+function(zelp_link_glibc_floor directory)
+  get_property(targets DIRECTORY ${directory} PROPERTY BUILDSYSTEM_TARGETS)
+  foreach(target IN LISTS targets)
+    get_target_property(type ${target} TYPE)
+    if(type MATCHES "^(EXECUTABLE|SHARED_LIBRARY|MODULE_LIBRARY)$")
+      target_sources(${target} PRIVATE $<TARGET_OBJECTS:zelp_glibc_floor>)
+    endif()
+  endforeach()
+  get_property(subdirectories DIRECTORY ${directory} PROPERTY SUBDIRECTORIES)
+  foreach(subdirectory IN LISTS subdirectories)
+    zelp_link_glibc_floor(${subdirectory})
+  endforeach()
+endfunction()
+
