@@ -36,3 +36,20 @@ function(zelp_link_glibc_floor directory)
   endforeach()
 endfunction()
 
+# A shipped library goes out stripped: its symbols stay beside it as
+# <file>.debug (objcopy --only-keep-debug), which the stripped file names
+# through a .gnu_debuglink, so a debugger given that file finds them. zelp.jar
+# carries the stripped file; the release keeps the .debug files apart
+# (build/<preset>/debug/<system>/). Release builds only: the others are for
+# debugging here.
+function(zelp_strip_shipped target)
+  if(NOT CMAKE_BUILD_TYPE STREQUAL "Release" OR NOT CMAKE_STRIP OR NOT CMAKE_OBJCOPY)
+    return()
+  endif()
+  add_custom_command(TARGET ${target} POST_BUILD
+    COMMAND ${CMAKE_OBJCOPY} --only-keep-debug $<TARGET_FILE:${target}> $<TARGET_FILE:${target}>.debug
+    COMMAND ${CMAKE_STRIP} --strip-unneeded $<TARGET_FILE:${target}>
+    COMMAND ${CMAKE_OBJCOPY} --add-gnu-debuglink=$<TARGET_FILE:${target}>.debug $<TARGET_FILE:${target}>
+    WORKING_DIRECTORY $<TARGET_FILE_DIR:${target}>
+    VERBATIM)
+endfunction()
