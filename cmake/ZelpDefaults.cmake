@@ -19,3 +19,37 @@ function(zelp_jni_library target)
       -static-libstdc++ -static-libgcc)
   endif()
 endfunction()
+
+# Adds the glibc floor's definitions (src/native/glibc_floor.cpp) to every
+# program and shared library defined in a folder and those below it.
+function(zelp_link_glibc_floor directory)
+  get_property(targets DIRECTORY ${directory} PROPERTY BUILDSYSTEM_TARGETS)
+  foreach(target IN LISTS targets)
+    get_target_property(type ${target} TYPE)
+    if(type MATCHES "^(EXECUTABLE|SHARED_LIBRARY|MODULE_LIBRARY)$")
+      target_sources(${target} PRIVATE $<TARGET_OBJECTS:zelp_glibc_floor>)
+    endif()
+  endforeach()
+  get_property(subdirectories DIRECTORY ${directory} PROPERTY SUBDIRECTORIES)
+  foreach(subdirectory IN LISTS subdirectories)
+    zelp_link_glibc_floor(${subdirectory})
+  endforeach()
+endfunction()
+
+# A shipped library goes out stripped: its symbols stay beside it as
+# <file>.debug (objcopy --only-keep-debug), which the stripped file names
+# through a .gnu_debuglink, so a debugger given that file finds them. zelp.jar
+# carries the stripped file; the release keeps the .debug files apart
+# (build/<preset>/debug/<system>/). Release builds only: the others are for
+# debugging here.
+function(zelp_strip_shipped target)
+  if(NOT CMAKE_BUILD_TYPE STREQUAL "Release" OR NOT CMAKE_STRIP OR NOT CMAKE_OBJCOPY)
+    return()
+  endif()
+  add_custom_command(TARGET ${target} POST_BUILD
+    COMMAND ${CMAKE_OBJCOPY} --only-keep-debug $<TARGET_FILE:${target}> $<TARGET_FILE:${target}>.debug
+    COMMAND ${CMAKE_STRIP} --strip-unneeded $<TARGET_FILE:${target}>
+    COMMAND ${CMAKE_OBJCOPY} --add-gnu-debuglink=$<TARGET_FILE:${target}>.debug $<TARGET_FILE:${target}>
+    WORKING_DIRECTORY $<TARGET_FILE_DIR:${target}>
+    VERBATIM)
+endfunction()

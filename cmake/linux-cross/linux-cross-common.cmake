@@ -28,3 +28,6 @@ endif()
 set(ZELP_JDK_INCLUDE_DIR /usr/lib/jvm/java-17-openjdk-amd64/include
     CACHE PATH "The include folder of the JDK whose jni.h a cross build uses")
 set(JNI_INCLUDE_DIRS ${ZELP_JDK_INCLUDE_DIR} ${ZELP_JDK_INCLUDE_DIR}/linux)
+
+# The library loads on the target's glibc 2.17 and later.
+include(${CMAKE_CURRENT_LIST_DIR}/../linux-floor/glibc-floor.cmake)

@@ -82,6 +82,7 @@ add_custom_target(zelp_jar ALL
     -DOUTPUT_JAR=${zelp_jar_file}
     -DSTAMP=${CMAKE_CURRENT_BINARY_DIR}/zelp-jar.stamp
     "-DNATIVES=${zelp_jar_natives}"
+    -DDEBUG_DIR=${CMAKE_BINARY_DIR}/debug
     -P ${CMAKE_CURRENT_LIST_DIR}/pack-jar.cmake
   BYPRODUCTS ${zelp_jar_file}
   COMMENT "Packing zelp.jar with the native libraries built"

@@ -8,7 +8,11 @@
 #   cmake -DJAVA=java -DTOOL_JAR=zelp-jar-tool.jar -DCLASSES_JAR=... -DMANIFEST=...
 #         -DLICENSE=... -DOUTPUT_JAR=... -DSTAMP=...
 #         "-DNATIVES=linux-x86_64=/path/libLibIoZelp.so|windows-x86=/path/LibIoZelp.dll"
-#         -P pack-jar.cmake
+#         [-DDEBUG_DIR=...] -P pack-jar.cmake
+#
+# The symbols of each library (<library file>.debug beside it, see
+# zelp_strip_shipped) stay out of the jar: they are copied to
+# DEBUG_DIR/<system>/.
 cmake_minimum_required(VERSION 3.25)
 
 foreach(required JAVA TOOL_JAR CLASSES_JAR MANIFEST LICENSE OUTPUT_JAR STAMP NATIVES)
@@ -37,6 +41,11 @@ foreach(zelp_entry IN LISTS zelp_natives)
     get_filename_component(zelp_name "${zelp_path}" NAME)
     list(APPEND zelp_arguments --file "natives/${zelp_system}/${zelp_name}=${zelp_path}")
     list(APPEND zelp_systems ${zelp_system})
+    if(DEFINED DEBUG_DIR AND EXISTS "${zelp_path}.debug")
+      file(MAKE_DIRECTORY "${DEBUG_DIR}/${zelp_system}")
+      file(COPY_FILE "${zelp_path}.debug" "${DEBUG_DIR}/${zelp_system}/${zelp_name}.debug"
+        ONLY_IF_DIFFERENT)
+    endif()
   else()
     list(APPEND zelp_absent "${zelp_system} (no ${zelp_path})")
   endif()

@@ -35,7 +35,9 @@ apt_as_root() {
 }
 
 # apt_install_missing WHAT PACKAGE...: installs the packages not installed
-# yet, reading the package lists first; each of the two fetches is retried.
+# yet. Each try reads the package lists, then installs. A list caught
+# mid-sync fails the update while the others, and those of earlier runs, are
+# still good: the install goes on with them, and only its failure counts.
 apt_install_missing() {
     local what=$1 package missing=()
     shift
@@ -45,7 +47,15 @@ apt_install_missing() {
     done
     [ ${#missing[@]} -eq 0 ] && return 0
     echo "$what: installing ${missing[*]}"
-    fetch_retry "$what (apt-get update)" apt_as_root update -qq &&
-        fetch_retry "$what (apt-get install ${missing[*]})" \
-            apt_as_root install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+    fetch_retry "$what (apt-get update, apt-get install ${missing[*]})" \
+        apt_update_and_install "$what" "${missing[@]}"
+}
+
+# apt_update_and_install WHAT PACKAGE...: one try of apt_install_missing.
+apt_update_and_install() {
+    local what=$1
+    shift
+    apt_as_root update -qq ||
+        echo "$what: apt-get update failed; installing from the package lists at hand" >&2
+    apt_as_root install -y -qq --no-install-recommends "$@" >/dev/null
 }
