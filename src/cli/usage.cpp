@@ -6,10 +6,21 @@ std::string UsageText() {
     return R"(zelp: set up and check the printers LibIoZelp drives, with the library's own logic.
 
 usage:
+  zelp list
+      Every USB printer present, usable or not, one line each, fields
+      separated by tabs: VENDOR:PRODUCT, the USB serial text, the device the
+      library opens, "usable" or why not (no-driver, driver=NAME, no-node,
+      no-access), where the system keeps it. "-" for none.
   zelp list VENDOR PRODUCT
       The USB printers of a model that are plugged in, with their serial
       numbers. A printer without a numeric USB serial number is asked for its
       number over its data channel (up to 12 s each).
+  zelp doctor [VENDOR PRODUCT [SERIAL] | PORT]
+      What stands between each printer or port (every one present when none
+      is named) and the library: the cause, what was seen, and the fix.
+  zelp udev-rule [VENDOR PRODUCT]
+      A udev rules file that gives the printers' device nodes to group lp, or
+      only those of one USB model.
   zelp detect VENDOR PRODUCT SERIAL
       Whether the USB printer of the model with this serial number is plugged in.
   zelp status PORT
@@ -29,8 +40,9 @@ PORT is LPT1 (/dev/parport0), LPT2 (/dev/parport1)... or a device path
 --timeout MS: how long a USB printer may take for each 16 KiB block (default
 30000; -1 waits without limit). A parallel port allows 2 s for each block.
 
-exit status:
-  0  done (list: printers found; detect: present; status: on line)
+exit status (doctor: that of the first cause it found):
+  0  done (list: printers found; detect: present; status: on line;
+     doctor: nothing stands in the way)
   1  usage error, or FILE cannot be read
   2  no such printer or port (list: none found; detect: not present)
   3  busy: another program has the printer or port open
