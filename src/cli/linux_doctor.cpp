@@ -136,9 +136,8 @@ Finding HeldThroughUsbfs(const SurveyedPrinter& printer, const std::string& inte
                             : node + " is open in " + JoinedList(holders);
     return {ExitCode::kBusy,
             "a program using libusb has taken the printer from usblp (driver usbfs)", seen,
-            "end that program, or stop it keeping the printer (ipp-usb keeps it for good: "
-            "sudo systemctl disable --now ipp-usb;\nCUPS' usb backend lets go after its job), "
-            "then give the printer back to usblp:\n" +
+            "end that program (ipp-usb keeps a printer for good: sudo systemctl disable --now "
+            "ipp-usb;\nCUPS' usb backend lets go after its job), then give it back to usblp: " +
                 BindCommand(printer.location, "usblp", "bind")};
 }
 
@@ -239,10 +238,12 @@ std::vector<Finding> DiagnosePort(const std::string& portName, const Invocation&
         holders.push_back(holder + " through lp");
     }
     if (!holders.empty()) {
-        findings.push_back({ExitCode::kBusy, "another program holds " + portName,
-                            "open in " + JoinedList(holders),
-                            "end it, or wait for its job to end (a print spooler lets go when "
-                            "it is done)"});
+        findings.push_back(
+            {ExitCode::kBusy,
+             "another program uses " + portName + " (and holds the port while it prints)",
+             "open in " + JoinedList(holders),
+             "end it, or wait for its job to end (a print spooler lets go when "
+             "it is done)"});
     }
     return findings;
 }

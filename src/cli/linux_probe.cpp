@@ -48,9 +48,12 @@ std::string ProgramName(const std::string& pid) {
     std::ifstream in("/proc/" + pid + "/cmdline");
     std::string first;
     std::getline(in, first, '\0');
+    // The kernel cuts comm to 15 characters; the program's own name is whole.
     const std::string shown = fs::path(first).filename().string();
-    const bool bTellsMore = !first.empty() && shown.rfind(comm, 0) != 0;
-    return comm + " (pid " + pid + (bTellsMore ? ", " + first : "") + ")";
+    if (!comm.empty() && shown.rfind(comm, 0) == 0) {
+        return shown + " (pid " + pid + ")";
+    }
+    return comm + " (pid " + pid + (first.empty() ? "" : ", " + first) + ")";
 }
 
 bool HoldsNode(const fs::path& fdFolder, const std::string& target) {
