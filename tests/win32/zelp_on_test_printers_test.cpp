@@ -55,18 +55,28 @@ HANDLE InheritableFile(const std::string& path) {
                          CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY, nullptr);
 }
 
-// Runs zelp.exe (beside this program) with `args` and no console input.
-Outcome RunZelp(const std::string& args) {
+HANDLE InheritableInput(const std::string& path) {
+    SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    return path.empty() ? nullptr
+                        : ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, &inherit,
+                                        OPEN_EXISTING, 0, nullptr);
+}
+
+// Runs zelp.exe (beside this program) with `args`, its standard input the
+// file `inputPath` (none when empty).
+Outcome RunZelp(const std::string& args, const std::string& inputPath = "") {
     const std::string program = FolderOfThisProgram() + "zelp.exe";
     const std::string outPath = TemporaryFile();
     const std::string errPath = TemporaryFile();
     HANDLE out = InheritableFile(outPath);
     HANDLE err = InheritableFile(errPath);
+    HANDLE in = InheritableInput(inputPath);
     STARTUPINFOA startup{};
     startup.cb = sizeof(startup);
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdOutput = out;
     startup.hStdError = err;
+    startup.hStdInput = in;
     PROCESS_INFORMATION process{};
     std::string line = "\"" + program + "\" " + args;
     Outcome outcome;
@@ -79,6 +89,9 @@ Outcome RunZelp(const std::string& args) {
     }
     ::CloseHandle(out);
     ::CloseHandle(err);
+    if (in != nullptr) {
+        ::CloseHandle(in);
+    }
     outcome.out = ReadWhole(outPath) + ReadWhole(errPath);
     ::DeleteFileA(outPath.c_str());
     ::DeleteFileA(errPath.c_str());
@@ -214,15 +227,16 @@ TEST_F(ZelpOnTestPrinters, SendToAUsbPrinterDeliversTheFileByteForByte) {
     ExpectWrites(ZELP_TEST_PRINTER_NUMBERED, job, {16384, 3616});
 }
 
-TEST_F(ZelpOnTestPrinters, SendToTheParallelPortDeliversTheFileByteForByte) {
+// Standard input too is read as bytes, not as text.
+TEST_F(ZelpOnTestPrinters, SendToTheParallelPortDeliversStandardInputByteForByte) {
     const std::vector<BYTE> job = JobBytes(10000);
     const std::string path = WriteJob(job);
 
-    const Outcome outcome = RunZelp("send --port LPT9 \"" + path + "\"");
+    const Outcome outcome = RunZelp("send --port LPT9 -", path);
 
     EXPECT_EQ(outcome.code, 0u) << outcome.out;
-    EXPECT_NE(outcome.out.find("sent 9.8 KiB (10000 bytes) from " + path +
-                               " to printer on LPT9 (\\\\.\\LPT9) in "),
+    EXPECT_NE(outcome.out.find("sent 9.8 KiB (10000 bytes) from standard input to printer on "
+                               "LPT9 (\\\\.\\LPT9) in "),
               std::string::npos)
         << outcome.out;
     ExpectWrites(ZELP_TEST_PARALLEL, job, {4096, 4096, 1808});
