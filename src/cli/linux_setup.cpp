@@ -140,6 +140,11 @@ std::optional<std::string> UdevRules(const std::optional<UsbModel>& model) {
            *UdevMatch("/dev/parport0", std::nullopt) + access;
 }
 
+std::string PortNamesHelp() {
+    return "PORT is LPT1 (/dev/parport0), LPT2 (/dev/parport1)... or a device path\n"
+           "(/dev/parport0, /dev/lp0, a tty).\n";
+}
+
 std::string DefaultDevRoot() {
     return "/dev";
 }

@@ -35,6 +35,9 @@ std::string MissingUsbPrinterAdvice();
 // when given; nothing on a system without udev.
 std::optional<std::string> UdevRules(const std::optional<UsbModel>& model);
 
+// What --help says PORT is on this system, ending in a new line.
+std::string PortNamesHelp();
+
 // The devRoot to use when none was given.
 std::string DefaultDevRoot();
 

@@ -1,4 +1,5 @@
 #include "cli/arguments.h"
+#include "cli/system_setup.h"
 
 namespace zelp::cli {
 
@@ -31,13 +32,12 @@ usage:
   zelp --help | --version
 
 VENDOR and PRODUCT are USB ids, decimal (4660) or hexadecimal (0x1234), as
-lsusb shows them. SERIAL is compared by its numeric value; 0 is a printer
+zelp list shows them. SERIAL is compared by its numeric value; 0 is a printer
 without a numeric serial number. When no printer with SERIAL can be opened,
 send uses a printer of the model without a numeric serial number, as
 applications using the library do, and says so.
-PORT is LPT1 (/dev/parport0), LPT2 (/dev/parport1)... or a device path
-(/dev/parport0, /dev/lp0, a tty).
---timeout MS: how long a USB printer may take for each 16 KiB block (default
+)" + PortNamesHelp() +
+           R"(--timeout MS: how long a USB printer may take for each 16 KiB block (default
 30000; -1 waits without limit). A parallel port allows 2 s for each block.
 
 exit status (doctor: that of the first cause it found):

@@ -29,6 +29,11 @@ std::optional<std::string> LptName(const std::string& portName) {
 
 }  // namespace
 
+std::string PortNamesHelp() {
+    return "PORT is LPT1, LPT2... (or \\\\.\\LPT1): the parallel ports Device Manager lists\n"
+           "under Ports (COM & LPT).\n";
+}
+
 std::string DefaultDevRoot() {
     return "";
 }
