@@ -2,4 +2,6 @@
 # (Debian: g++-mingw-w64-i686-posix) and run under Wine (wine32:i386).
 set(ZELP_MINGW_TRIPLET i686-w64-mingw32)
 set(ZELP_WINE_COMMAND wine)
+# The oldest Windows the binaries load on: Windows XP.
+set(ZELP_WINDOWS_FLOOR 5.1)
 include(${CMAKE_CURRENT_LIST_DIR}/win32/mingw-common.cmake)

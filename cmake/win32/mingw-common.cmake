@@ -1,5 +1,5 @@
 # What both mingw-w64 toolchains share. The including file sets
-# ZELP_MINGW_TRIPLET and ZELP_WINE_COMMAND.
+# ZELP_MINGW_TRIPLET, ZELP_WINE_COMMAND and ZELP_WINDOWS_FLOOR.
 set(CMAKE_SYSTEM_NAME Windows)
 string(REGEX REPLACE "-.*" "" CMAKE_SYSTEM_PROCESSOR ${ZELP_MINGW_TRIPLET})
 
@@ -32,11 +32,22 @@ endif()
 # (x86_64 has no such decoration; the option changes nothing there.)
 # --no-insert-timestamp: ld dates a PE file by the clock, so two builds of
 # one commit would differ; the release jar that carries the DLLs must not.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+# The subsystem and OS versions: the loader of a Windows older than the
+# header's subsystem version refuses the file as "not a valid Win32
+# application", whatever it imports. ld's defaults follow newer Windows, so
+# both are set to the floor the toolchain file names (ZELP_WINDOWS_FLOOR,
+# major.minor); scripts/check-imports keeps the imports to that floor.
+string(REPLACE "." ";" zelp_floor ${ZELP_WINDOWS_FLOOR})
+list(GET zelp_floor 0 zelp_floor_major)
+list(GET zelp_floor 1 zelp_floor_minor)
+set(zelp_pe_versions "-Wl,--major-subsystem-version,${zelp_floor_major}\
+ -Wl,--minor-subsystem-version,${zelp_floor_minor}\
+ -Wl,--major-os-version,${zelp_floor_major} -Wl,--minor-os-version,${zelp_floor_minor}")
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++ ${zelp_pe_versions}")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT
-  "-static -static-libgcc -static-libstdc++ -Wl,--kill-at -Wl,--no-insert-timestamp")
+  "-static -static-libgcc -static-libstdc++ -Wl,--kill-at -Wl,--no-insert-timestamp ${zelp_pe_versions}")
 set(CMAKE_MODULE_LINKER_FLAGS_INIT
-  "-static -static-libgcc -static-libstdc++ -Wl,--kill-at -Wl,--no-insert-timestamp")
+  "-static -static-libgcc -static-libstdc++ -Wl,--kill-at -Wl,--no-insert-timestamp ${zelp_pe_versions}")
 
 # JNI for Windows. FindJNI looks for a JDK of the build machine, which has
 # the wrong jni_md.h (jlong is `long`, 32 bits on Windows, and no __stdcall),

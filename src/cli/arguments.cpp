@@ -179,6 +179,32 @@ bool ReadSend(const Gathered& got, Invocation& call, std::string& error) {
     return ReadModel((*got.usb)[0], (*got.usb)[1], call.model, error);
 }
 
+// Nothing (every printer) or VENDOR PRODUCT.
+bool ReadOptionalModel(const Gathered& got, Invocation& call, std::string& error) {
+    if (got.operands.size() == 1) {
+        return true;
+    }
+    call.bModelGiven = true;
+    return CheckOperands(got, 2, "VENDOR PRODUCT, or nothing for every printer", error) &&
+           ReadModel(got.operands[1], got.operands[2], call.model, error);
+}
+
+// Nothing (everything present), PORT, or VENDOR PRODUCT [SERIAL].
+bool ReadDoctor(const Gathered& got, Invocation& call, std::string& error) {
+    const size_t count = got.operands.size() - 1;
+    if (count == 1) {
+        call.portName = got.operands[1];
+        return true;
+    }
+    if (count > 3) {
+        error = "doctor takes VENDOR PRODUCT [SERIAL], or PORT, or nothing";
+        return false;
+    }
+    call.serial = count == 3 ? got.operands[3] : "";
+    call.bModelGiven = count >= 2;
+    return count == 0 || ReadModel(got.operands[1], got.operands[2], call.model, error);
+}
+
 bool ReadCommand(const Gathered& got, Invocation& call, std::string& error) {
     const std::string& name = got.operands[0];
     const bool bSendOptions = got.usb || got.port || got.timeout;
@@ -188,8 +214,15 @@ bool ReadCommand(const Gathered& got, Invocation& call, std::string& error) {
     }
     if (name == "list") {
         call.command = Command::kList;
-        return CheckOperands(got, 2, "VENDOR PRODUCT", error) &&
-               ReadModel(got.operands[1], got.operands[2], call.model, error);
+        return ReadOptionalModel(got, call, error);
+    }
+    if (name == "doctor") {
+        call.command = Command::kDoctor;
+        return ReadDoctor(got, call, error);
+    }
+    if (name == "udev-rule") {
+        call.command = Command::kUdevRule;
+        return ReadOptionalModel(got, call, error);
     }
     if (name == "detect") {
         call.command = Command::kDetect;

@@ -10,7 +10,7 @@
 
 namespace zelp::cli {
 
-enum class Command { kHelp, kVersion, kList, kDetect, kStatus, kSend };
+enum class Command { kHelp, kVersion, kList, kDetect, kStatus, kSend, kDoctor, kUdevRule };
 
 struct UsbModel {
     uint16_t vendorId = 0;
@@ -22,9 +22,10 @@ inline constexpr int64_t kDefaultUsbTimeoutMs = 30000;
 
 struct Invocation {
     Command command = Command::kHelp;
-    UsbModel model;                            // list, detect, send --usb
-    std::string serial;                        // detect, send --usb
-    std::string portName;                      // status, send --port
+    UsbModel model;                            // list, detect, send --usb, doctor, udev-rule
+    bool bModelGiven = false;                  // list, doctor, udev-rule: one model, not all
+    std::string serial;                        // detect, send --usb, doctor (empty: any)
+    std::string portName;                      // status, send --port, doctor
     bool bToUsb = false;                       // send: a USB printer rather than a port
     std::string inputPath;                     // send: empty or "-" reads standard input
     int64_t timeoutMs = kDefaultUsbTimeoutMs;  // send --usb; -1 waits without limit

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "cli/doctor.h"
 #include "cli/platform_choice.h"
 
 namespace zelp::cli {
@@ -19,7 +20,11 @@ std::string EnvironmentOr(const char* name, const std::string& given) {
 ExitCode Dispatch(const Invocation& call, Console& console) {
     switch (call.command) {
         case Command::kList:
-            return RunList(call, console);
+            return call.bModelGiven ? RunList(call, console) : RunListAll(call, console);
+        case Command::kDoctor:
+            return RunDoctor(call, console);
+        case Command::kUdevRule:
+            return RunUdevRule(call, console);
         case Command::kDetect:
             return RunDetect(call, console);
         case Command::kStatus:

@@ -1,11 +1,12 @@
 #include "cli/input_source.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+
+#include "cli/input_file.h"
 
 namespace zelp::cli {
 
@@ -16,9 +17,9 @@ std::optional<InputSource> InputSource::Open(const std::string& path, std::strin
                 "no FILE given, and standard input is a terminal: give a FILE or pipe the job in";
             return std::nullopt;
         }
-        return InputSource(STDIN_FILENO, false, "standard input", std::nullopt);
+        return InputSource(StandardInputFile(), false, "standard input", std::nullopt);
     }
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = OpenInputFile(path);
     if (fd < 0) {
         error = "cannot read " + path + ": " + std::strerror(errno);
         return std::nullopt;

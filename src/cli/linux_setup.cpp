@@ -126,6 +126,25 @@ std::string GroupAdvice(const NodeAccess& access, const std::string& user) {
 
 }  // namespace
 
+std::optional<std::string> UdevRules(const std::optional<UsbModel>& model) {
+    const std::string access = ", GROUP=\"lp\", MODE=\"0660\"\n";
+    std::string rules =
+        "# Printers for LibIoZelp: their device nodes to group lp, read and write for the "
+        "group.\n"
+        "# Install: zelp udev-rule | sudo tee /etc/udev/rules.d/60-zelp-printers.rules\n"
+        "#          sudo udevadm control --reload && sudo udevadm trigger\n";
+    if (model.has_value()) {
+        return rules + *UdevMatch("/dev/usb/lp0", model) + access;
+    }
+    return rules + "SUBSYSTEM==\"usbmisc\", KERNEL==\"lp[0-9]*\"" + access +
+           *UdevMatch("/dev/parport0", std::nullopt) + access;
+}
+
+std::string PortNamesHelp() {
+    return "PORT is LPT1 (/dev/parport0), LPT2 (/dev/parport1)... or a device path\n"
+           "(/dev/parport0, /dev/lp0, a tty).\n";
+}
+
 std::string DefaultDevRoot() {
     return "/dev";
 }

@@ -31,6 +31,13 @@ std::string MissingPortAdvice(const std::string& portName, const std::string& no
 // Why no USB printer at all may be seen.
 std::string MissingUsbPrinterAdvice();
 
+// A rules file giving the printers' device nodes to group lp, for one model
+// when given; nothing on a system without udev.
+std::optional<std::string> UdevRules(const std::optional<UsbModel>& model);
+
+// What --help says PORT is on this system, ending in a new line.
+std::string PortNamesHelp();
+
 // The devRoot to use when none was given.
 std::string DefaultDevRoot();
 

@@ -89,6 +89,35 @@ TEST(CliArgumentsTest, SendGoesEitherToAUsbPrinterOrToAPort) {
               "--usb, --port and --timeout belong to send");
 }
 
+// list, doctor and udev-rule take every printer when no model is named; doctor
+// tells a port from a model by the number of operands.
+TEST(CliArgumentsTest, TheSurveyingCommandsTakeAModelOrNothing) {
+    struct Case {
+        std::vector<std::string> args;
+        Command command;
+        bool bModel;
+        std::string serial;
+        std::string port;
+    };
+    for (const Case& c : {Case{{"list"}, Command::kList, false, "", ""},
+                          Case{{"doctor"}, Command::kDoctor, false, "", ""},
+                          Case{{"doctor", "LPT2"}, Command::kDoctor, false, "", "LPT2"},
+                          Case{{"doctor", "1", "2"}, Command::kDoctor, true, "", ""},
+                          Case{{"doctor", "1", "2", "00012"}, Command::kDoctor, true, "00012", ""},
+                          Case{{"udev-rule"}, Command::kUdevRule, false, "", ""},
+                          Case{{"udev-rule", "0x4b8", "514"}, Command::kUdevRule, true, "", ""}}) {
+        const Invocation call = Parsed(c.args);
+        EXPECT_EQ(call.command, c.command) << c.args[0];
+        EXPECT_EQ(call.bModelGiven, c.bModel) << c.args.size();
+        EXPECT_EQ(call.serial, c.serial);
+        EXPECT_EQ(call.portName, c.port);
+    }
+    EXPECT_EQ(Parsed({"udev-rule", "0x4b8", "514"}).model.productId, 0x0202);
+    EXPECT_THAT(Refusal({"doctor", "1", "2", "3", "4"}), ::testing::HasSubstr("or PORT"));
+    EXPECT_THAT(Refusal({"doctor", "1", "x"}), ::testing::HasSubstr(": x"));
+    EXPECT_THAT(Refusal({"udev-rule", "1"}), ::testing::HasSubstr("udev-rule takes VENDOR"));
+}
+
 TEST(CliArgumentsTest, HelpVersionAndTheHiddenRootsComeBeforeAnythingElse) {
     EXPECT_EQ(Parsed({"--help"}).command, Command::kHelp);
     EXPECT_EQ(Parsed({"send", "-h"}).command, Command::kHelp) << "help even for a bad command";

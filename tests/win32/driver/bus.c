@@ -33,11 +33,17 @@ static const struct printer_identity k_printers[PRINTER_COUNT] = {
 static const WCHAR k_compatible_ids[] =
     L"USB\\Class_07&SubClass_01&Prot_02\0USB\\Class_07&SubClass_01\0USB\\Class_07\0";
 
+#define MODEL_TAKEN L"" ZELP_TEST_TAKEN_DEVICE_ID
+static const struct printer_identity k_taken = {
+    MODEL_TAKEN, MODEL_TAKEN L"&REV_0100\0" MODEL_TAKEN L"\0", L"" ZELP_TEST_TAKEN_SERIAL};
+
 static DEVICE_OBJECT* g_bus;
 /* The device each printer is reported by while it is on the bus. */
 static DEVICE_OBJECT* g_printers[PRINTER_COUNT];
 static BOOLEAN g_unplugged[PRINTER_COUNT];
 static LONG g_generation;
+/* The printer another driver took: always on the bus, never an interface. */
+static DEVICE_OBJECT* g_taken;
 
 static BOOLEAN is_printer(ULONG id) {
     return id >= ZELP_TEST_FIRST_PRINTER && id < ZELP_TEST_DEVICE_COUNT;
@@ -185,9 +191,8 @@ static NTSTATUS remove_printer(DEVICE_OBJECT* device, IRP* irp) {
     return STATUS_SUCCESS;
 }
 
-static NTSTATUS query_id(ULONG id, BUS_QUERY_ID_TYPE type, IRP* irp, ULONG_PTR* copy) {
-    const struct printer_identity* identity = &k_printers[id - ZELP_TEST_FIRST_PRINTER];
-
+static NTSTATUS query_id(const struct printer_identity* identity, BUS_QUERY_ID_TYPE type, IRP* irp,
+                         ULONG_PTR* copy) {
     switch (type) {
         case BusQueryDeviceID:
             return pool_copy(identity->device_id, FALSE, copy);
@@ -232,7 +237,8 @@ static NTSTATUS printer_pnp(DEVICE_OBJECT* device, IRP* irp) {
 
     switch (stack->MinorFunction) {
         case IRP_MN_QUERY_ID:
-            status = query_id(state->id, stack->Parameters.QueryId.IdType, irp, &information);
+            status = query_id(&k_printers[state->id - ZELP_TEST_FIRST_PRINTER],
+                              stack->Parameters.QueryId.IdType, irp, &information);
             break;
         case IRP_MN_QUERY_CAPABILITIES:
             fill_capabilities(state, stack->Parameters.DeviceCapabilities.Capabilities);
@@ -267,6 +273,62 @@ static NTSTATUS printer_pnp(DEVICE_OBJECT* device, IRP* irp) {
     return complete_logged(NULL, irp, status, information);
 }
 
+/* ------------------------------------------------------------------ the taken printer */
+
+static NTSTATUS create_taken(DRIVER_OBJECT* driver) {
+    device_state* state;
+    NTSTATUS status;
+
+    status = IoCreateDevice(driver, sizeof(device_state), NULL, FILE_DEVICE_UNKNOWN,
+                            FILE_DEVICE_SECURE_OPEN, FALSE, &g_taken);
+    if (status)
+        return status;
+    state = state_of(g_taken);
+    RtlZeroMemory(state, sizeof(*state));
+    state->role = ROLE_TAKEN;
+    state->self = g_taken;
+    g_taken->Flags &= ~DO_DEVICE_INITIALIZING;
+    return STATUS_SUCCESS;
+}
+
+static NTSTATUS taken_pnp(DEVICE_OBJECT* device, IRP* irp) {
+    IO_STACK_LOCATION* stack = IoGetCurrentIrpStackLocation(irp);
+    ULONG_PTR information = irp->IoStatus.Information;
+    NTSTATUS status = irp->IoStatus.Status;
+
+    switch (stack->MinorFunction) {
+        case IRP_MN_QUERY_ID:
+            status = query_id(&k_taken, stack->Parameters.QueryId.IdType, irp, &information);
+            break;
+        case IRP_MN_QUERY_CAPABILITIES:
+            stack->Parameters.DeviceCapabilities.Capabilities->RawDeviceOK = 1;
+            stack->Parameters.DeviceCapabilities.Capabilities->UniqueID = 1;
+            status = STATUS_SUCCESS;
+            break;
+        case IRP_MN_QUERY_DEVICE_RELATIONS:
+            if (stack->Parameters.QueryDeviceRelations.Type == TargetDeviceRelation)
+                status = report_self(device, &information);
+            break;
+        case IRP_MN_REMOVE_DEVICE:
+            complete_logged(NULL, irp, STATUS_SUCCESS, 0);
+            if (g_taken != device)
+                IoDeleteDevice(device);
+            return STATUS_SUCCESS;
+        case IRP_MN_START_DEVICE:
+        case IRP_MN_SURPRISE_REMOVAL:
+        case IRP_MN_QUERY_REMOVE_DEVICE:
+        case IRP_MN_CANCEL_REMOVE_DEVICE:
+        case IRP_MN_QUERY_STOP_DEVICE:
+        case IRP_MN_CANCEL_STOP_DEVICE:
+        case IRP_MN_STOP_DEVICE:
+            status = STATUS_SUCCESS;
+            break;
+        default:
+            break;
+    }
+    return complete_logged(NULL, irp, status, information);
+}
+
 /* ------------------------------------------------------------------ the bus */
 
 static NTSTATUS report_printers(DEVICE_OBJECT* bus, IRP* irp) {
@@ -274,7 +336,8 @@ static NTSTATUS report_printers(DEVICE_OBJECT* bus, IRP* irp) {
     ULONG i;
 
     relations = ExAllocatePoolWithTag(
-        PagedPool, sizeof(*relations) + PRINTER_COUNT * sizeof(relations->Objects[0]), POOL_TAG);
+        PagedPool, sizeof(*relations) + (PRINTER_COUNT + 1) * sizeof(relations->Objects[0]),
+        POOL_TAG);
     if (!relations)
         return STATUS_INSUFFICIENT_RESOURCES;
     relations->Count = 0;
@@ -289,6 +352,11 @@ static NTSTATUS report_printers(DEVICE_OBJECT* bus, IRP* irp) {
             continue;
         ObReferenceObject(g_printers[i]);
         relations->Objects[relations->Count++] = g_printers[i];
+    }
+    /* Last, so the printers keep the places the tests know them by. */
+    if (g_taken || !create_taken(bus->DriverObject)) {
+        ObReferenceObject(g_taken);
+        relations->Objects[relations->Count++] = g_taken;
     }
     irp->IoStatus.Information = (ULONG_PTR)relations;
     irp->IoStatus.Status = STATUS_SUCCESS;
@@ -350,6 +418,10 @@ static NTSTATUS remove_bus(DEVICE_OBJECT* bus, IRP* irp) {
             delete_when_closed(printer);
         }
     }
+    if (g_taken) {
+        IoDeleteDevice(g_taken);
+        g_taken = NULL;
+    }
     g_bus = NULL;
     irp->IoStatus.Status = STATUS_SUCCESS;
     IoSkipCurrentIrpStackLocation(irp);
@@ -395,6 +467,8 @@ NTSTATUS NTAPI dispatch_pnp(DEVICE_OBJECT* device, IRP* irp) {
             return bus_pnp(device, irp);
         case ROLE_PRINTER:
             return printer_pnp(device, irp);
+        case ROLE_TAKEN:
+            return taken_pnp(device, irp);
         default:
             return complete_logged(NULL, irp, irp->IoStatus.Status, irp->IoStatus.Information);
     }

@@ -10,7 +10,7 @@
 
 #include "test_printers.h"
 
-enum device_role { ROLE_CONTROL = 1, ROLE_PARALLEL, ROLE_BUS, ROLE_PRINTER };
+enum device_role { ROLE_CONTROL = 1, ROLE_PARALLEL, ROLE_BUS, ROLE_PRINTER, ROLE_TAKEN };
 
 typedef struct device_state {
     enum device_role role;

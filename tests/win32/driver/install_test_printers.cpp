@@ -191,6 +191,26 @@ bool WaitForPrinters() {
     return false;
 }
 
+// What Zadig's INF leaves behind: the device's service is another driver's.
+// (Its first start has passed, so Wine never looks for that service.)
+bool GiveTakenPrinterItsService() {
+    static const char kInstance[] = ZELP_TEST_TAKEN_DEVICE_ID "\\" ZELP_TEST_TAKEN_SERIAL;
+    static const char kService[] = ZELP_TEST_TAKEN_SERVICE;
+    DeviceList list(::SetupDiCreateDeviceInfoList(nullptr, nullptr));
+    SP_DEVINFO_DATA device{};
+    device.cbSize = sizeof(device);
+    for (int i = 0; i < 500 && list; ++i) {
+        if (::SetupDiOpenDeviceInfoA(list.get(), kInstance, nullptr, 0, &device)) {
+            return ::SetupDiSetDeviceRegistryPropertyA(list.get(), &device, SPDRP_SERVICE,
+                                                       reinterpret_cast<const BYTE*>(kService),
+                                                       sizeof(kService)) ||
+                   Fail("naming the taken printer's service");
+        }
+        ::Sleep(20);
+    }
+    return Fail("finding the taken printer " ZELP_TEST_TAKEN_DEVICE_ID " within 10 s");
+}
+
 bool ControlDeviceOpens() {
     HANDLE control = ::CreateFileA(ZELP_TEST_CONTROL_PATH, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                    OPEN_EXISTING, 0, nullptr);
@@ -204,7 +224,8 @@ bool ControlDeviceOpens() {
 bool Install(const char* driverFile) {
     std::string image;
     return RemoveDriver(true) && CopyDriver(driverFile, image) && CreateRootDevice() &&
-           StartDriver(image) && WaitForPrinters() && ControlDeviceOpens();
+           StartDriver(image) && WaitForPrinters() && GiveTakenPrinterItsService() &&
+           ControlDeviceOpens();
 }
 
 }  // namespace

@@ -31,6 +31,13 @@
 #define ZELP_TEST_DEVICE_COUNT 4u
 #define ZELP_TEST_FIRST_PRINTER ZELP_TEST_PRINTER_NUMBERED
 
+/* One more child, not among the devices above: a printer that another driver
+ * took, as Zadig leaves one. It offers the printer-class compatible ids but
+ * registers no printer interface, and the installer names its service. */
+#define ZELP_TEST_TAKEN_DEVICE_ID "USB\\VID_1234&PID_CAFE"
+#define ZELP_TEST_TAKEN_SERIAL "WINUSB01"
+#define ZELP_TEST_TAKEN_SERVICE "WinUSB"
+
 /* CTL_CODE(FILE_DEVICE_UNKNOWN, 0x800 + n, METHOD_BUFFERED, FILE_ANY_ACCESS)
  *   SCRIPT      in: zelp_test_script
  *   GET_SCRIPT  in: ULONG device; out: zelp_test_script
