@@ -3,7 +3,6 @@
 // usblp (no driver, another driver, a libusb program through usbfs), and the
 // node itself: its permissions, or a program that has it.
 #include <fcntl.h>
-#include <sys/file.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -16,6 +15,7 @@
 #include "cli/linux_probe.h"
 #include "cli/system_setup.h"
 #include "native/platform/linux/device_names.h"
+#include "native/platform/linux/device_open.h"
 
 namespace zelp::cli {
 
@@ -89,7 +89,7 @@ std::vector<Finding> DiagnoseNode(const std::string& node, const std::optional<U
     const int fd = ::open(node.c_str(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     const int error = errno;
     if (fd >= 0) {
-        const bool bLocked = ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+        const bool bLocked = linuxbk::TakeExclusiveLock(fd) == ERROR_SHARING_VIOLATION;
         ::close(fd);
         if (bLocked) {
             return {BusyNode(node, ProgramsHolding(node))};

@@ -27,17 +27,6 @@ OpenedNode Failure(DWORD error) {
     return node;
 }
 
-// The kernel does not make every device exclusive (ptys, ppdev, files), so
-// exclusivity rests on a lock of our own. flock() locks belong to the open
-// file, so they also keep apart two opens within this process.
-DWORD TakeExclusiveLock(int fd) {
-    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
-        return ERROR_SUCCESS;
-    }
-    // A file system without flock() leaves exclusivity to the kernel.
-    return errno == EWOULDBLOCK ? ERROR_SHARING_VIOLATION : ERROR_SUCCESS;
-}
-
 // Every byte from 0x00 to 0xFF must pass unchanged, and a modem-control
 // hang-up must not concern us: raw mode, local line, receiver on.
 DWORD MakeTerminalRaw(int fd) {
@@ -93,6 +82,14 @@ DeviceKind KindOfNode(int fd, const struct stat& info) {
             break;
     }
     return ::isatty(fd) ? DeviceKind::Terminal : DeviceKind::Stream;
+}
+
+DWORD TakeExclusiveLock(int fd) {
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+        return ERROR_SUCCESS;
+    }
+    // A file system without flock() leaves exclusivity to the kernel.
+    return errno == EWOULDBLOCK ? ERROR_SHARING_VIOLATION : ERROR_SUCCESS;
 }
 
 OpenedNode OpenDeviceNode(const std::string& path, const std::shared_ptr<FdLedger>& ledger) {

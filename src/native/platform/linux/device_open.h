@@ -26,6 +26,12 @@ struct OpenedNode {
 // A terminal is switched to raw mode; a ppdev port is claimed.
 OpenedNode OpenDeviceNode(const std::string& path, const std::shared_ptr<FdLedger>& ledger);
 
+// The kernel does not make every device exclusive (ptys, ppdev, files), so
+// exclusivity rests on a lock of our own, which zelp's doctor asks too.
+// flock() locks belong to the open file, so they also keep apart two opens
+// within this process. ERROR_SHARING_VIOLATION when another open holds it.
+DWORD TakeExclusiveLock(int fd);
+
 // The kind of an open node, from its file type and device numbers.
 DeviceKind KindOfNode(int fd, const struct stat& info);
 
