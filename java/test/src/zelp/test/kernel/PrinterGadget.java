@@ -36,6 +36,9 @@ final class PrinterGadget {
     final int number;
     /** Bytes of an earlier write may still sit in the gadget's queue. */
     private boolean mayHoldData;
+    // What this side last told the gadget. The host's node is no guide: the host
+    // drops it a moment after an unplug, so a reset right after one may still see it.
+    private boolean unplugged;
 
     private PrinterGadget(String name, int number) {
         this.name = name;
@@ -57,8 +60,8 @@ final class PrinterGadget {
      * in the gadget's queue is taken first, so that it cannot fall into the next test's record.
      */
     void reset() {
-        if (!Files.exists(node())) {
-            command("plug");
+        if (unplugged || !Files.exists(node())) {
+            plug();
         }
         command("read on");
         command("status " + READY);
@@ -95,10 +98,12 @@ final class PrinterGadget {
     void unplug() {
         mayHoldData = true;
         command("unplug");
+        unplugged = true;
     }
 
     void plug() {
         command("plug");
+        unplugged = false;
     }
 
     /** Waits until {@code count} bytes came, at most {@code ms}; returns how many came. */
