@@ -59,3 +59,19 @@ apt_update_and_install() {
         echo "$what: apt-get update failed; installing from the package lists at hand" >&2
     apt_as_root install -y -qq --no-install-recommends "$@" >/dev/null
 }
+
+# private_apt STATE ARCH SOURCE_LINE: sets PRIVATE_APT to the apt-get options
+# that read SOURCE_LINE's package list for ARCH into STATE, a folder of its
+# own, as if nothing were installed. The machine's apt sources, lists and
+# packages stay as they are; nothing needs root.
+private_apt() {
+    local state=$1 arch=$2
+    mkdir -p "$state/lists/partial" "$state/cache/archives/partial" "$state/parts"
+    echo "$3" >"$state/sources.list"
+    PRIVATE_APT=(
+        -o "Dir::State::Lists=$state/lists" -o "Dir::Cache=$state/cache"
+        -o "Dir::Etc::SourceList=$state/sources.list" -o "Dir::Etc::SourceParts=$state/parts"
+        -o Dir::State::status=/dev/null
+        -o "APT::Architecture=$arch" -o "APT::Architectures::=$arch"
+        -o APT::Sandbox::User=root)
+}
