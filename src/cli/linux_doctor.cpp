@@ -253,9 +253,8 @@ std::vector<std::string> PortsPresent(const Invocation& call) {
     for (const std::string& folder :
          {linuxprobe::DevRootOf(call.devRoot),
           linuxprobe::SysfsRootOf(call.sysfsRoot) + "/bus/parport/devices"}) {
-        std::error_code error;
-        for (const fs::directory_entry& entry : fs::directory_iterator(folder, error)) {
-            if (const auto number = ParportNumber(entry.path().filename().string())) {
+        for (const std::string& entry : linuxprobe::FolderEntries(folder)) {
+            if (const auto number = ParportNumber(fs::path(entry).filename().string())) {
                 numbers[*number] = true;
             }
         }

@@ -56,11 +56,10 @@ std::string ProgramName(const std::string& pid) {
     return comm + " (pid " + pid + (first.empty() ? "" : ", " + first) + ")";
 }
 
-bool HoldsNode(const fs::path& fdFolder, const std::string& target) {
-    std::error_code error;
-    for (const fs::directory_entry& fd : fs::directory_iterator(fdFolder, error)) {
+bool HoldsNode(const std::string& fdFolder, const std::string& target) {
+    for (const std::string& fd : FolderEntries(fdFolder)) {
         std::error_code linkError;
-        if (fs::read_symlink(fd.path(), linkError).string() == target) {
+        if (fs::read_symlink(fd, linkError).string() == target) {
             return true;
         }
     }
@@ -76,6 +75,16 @@ std::optional<std::string> ReadAttribute(const std::string& path) {
         return std::nullopt;
     }
     return line;
+}
+
+std::vector<std::string> FolderEntries(const std::string& folder) {
+    std::vector<std::string> entries;
+    std::error_code error;
+    for (fs::directory_iterator it(folder, error); !error && it != fs::directory_iterator();
+         it.increment(error)) {
+        entries.push_back(it->path().string());
+    }
+    return entries;
 }
 
 std::string LinkName(const std::string& path) {
@@ -100,11 +109,10 @@ bool ModuleLoaded(const std::string& sysfsRoot, const std::string& name) {
 std::vector<std::string> ModuleBlockers(const std::string& module) {
     std::vector<std::string> blockers;
     for (const char* folder : kModprobeFolders) {
-        std::error_code error;
         std::vector<fs::path> files;
-        for (const fs::directory_entry& entry : fs::directory_iterator(folder, error)) {
-            if (entry.path().extension() == ".conf") {
-                files.push_back(entry.path());
+        for (const std::string& entry : FolderEntries(folder)) {
+            if (fs::path(entry).extension() == ".conf") {
+                files.push_back(entry);
             }
         }
         std::sort(files.begin(), files.end());
@@ -120,12 +128,12 @@ std::vector<std::string> ProgramsHolding(const std::string& node) {
     const std::string target = fs::weakly_canonical(node, error).string();
     const std::string self = std::to_string(::getpid());
     std::vector<std::string> holders;
-    for (const fs::directory_entry& entry : fs::directory_iterator("/proc", error)) {
-        const std::string pid = entry.path().filename().string();
+    for (const std::string& entry : FolderEntries("/proc")) {
+        const std::string pid = fs::path(entry).filename().string();
         if (pid == self || pid.find_first_not_of("0123456789") != std::string::npos) {
             continue;
         }
-        if (HoldsNode(entry.path() / "fd", target)) {
+        if (HoldsNode(entry + "/fd", target)) {
             holders.push_back(ProgramName(pid));
         }
     }

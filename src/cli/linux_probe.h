@@ -15,6 +15,11 @@ std::optional<std::string> ReadAttribute(const std::string& path);
 // The name a link points at (a driver link's "usblp"); empty when no link.
 std::string LinkName(const std::string& path);
 
+// The paths in `folder`, in no order; none when it cannot be read. A folder
+// that changes under the listing (a process's fds as it exits) ends the
+// listing where it failed instead of throwing out of zelp.
+std::vector<std::string> FolderEntries(const std::string& folder);
+
 std::string SysfsRootOf(const std::string& sysfsRoot);
 std::string DevRootOf(const std::string& devRoot);
 

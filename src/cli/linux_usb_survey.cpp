@@ -30,9 +30,8 @@ std::optional<uint16_t> HexId(const std::optional<std::string>& text) {
 
 // The usblp node's number, from the interface's usbmisc/lpN child.
 std::optional<unsigned> UsblpNumber(const fs::path& interface) {
-    std::error_code error;
-    for (const fs::directory_entry& child : fs::directory_iterator(interface / "usbmisc", error)) {
-        if (auto number = linuxbk::UsbPrinterNumberFromEntry(child.path().filename().string())) {
+    for (const std::string& child : linuxprobe::FolderEntries((interface / "usbmisc").string())) {
+        if (auto number = linuxbk::UsbPrinterNumberFromEntry(fs::path(child).filename().string())) {
             return number;
         }
     }
@@ -84,11 +83,10 @@ std::vector<SurveyedPrinter> SurveyUsbPrinters(const Invocation& call) {
     const fs::path folder = linuxprobe::SysfsRootOf(call.sysfsRoot) + "/bus/usb/devices";
     const std::string devRoot = linuxprobe::DevRootOf(call.devRoot);
     std::vector<fs::path> interfaces;
-    std::error_code error;
-    for (const fs::directory_entry& entry : fs::directory_iterator(folder, error)) {
+    for (const std::string& entry : linuxprobe::FolderEntries(folder.string())) {
         // Interfaces are named BUS-PORT:CONFIG.NUMBER; devices and hubs have no ':'.
-        if (entry.path().filename().string().find(':') != std::string::npos) {
-            interfaces.push_back(entry.path());
+        if (fs::path(entry).filename().string().find(':') != std::string::npos) {
+            interfaces.push_back(entry);
         }
     }
     std::sort(interfaces.begin(), interfaces.end());
