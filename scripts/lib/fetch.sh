@@ -60,18 +60,54 @@ apt_update_and_install() {
     apt_as_root install -y -qq --no-install-recommends "$@" >/dev/null
 }
 
-# private_apt STATE ARCH SOURCE_LINE: sets PRIVATE_APT to the apt-get options
-# that read SOURCE_LINE's package list for ARCH into STATE, a folder of its
-# own, as if nothing were installed. The machine's apt sources, lists and
-# packages stay as they are; nothing needs root.
+# private_apt STATE ARCH [SOURCE_LINE]: sets PRIVATE_APT to the apt-get
+# options that read package lists for ARCH into STATE, a folder of its own,
+# as if nothing were installed: SOURCE_LINE's list, or without it the
+# machine's own sources'. The machine's apt lists and packages stay as they
+# are; nothing needs root.
 private_apt() {
     local state=$1 arch=$2
     mkdir -p "$state/lists/partial" "$state/cache/archives/partial" "$state/parts"
-    echo "$3" >"$state/sources.list"
     PRIVATE_APT=(
         -o "Dir::State::Lists=$state/lists" -o "Dir::Cache=$state/cache"
-        -o "Dir::Etc::SourceList=$state/sources.list" -o "Dir::Etc::SourceParts=$state/parts"
         -o Dir::State::status=/dev/null
         -o "APT::Architecture=$arch" -o "APT::Architectures::=$arch"
         -o APT::Sandbox::User=root)
+    if [ $# -ge 3 ]; then
+        echo "$3" >"$state/sources.list"
+        PRIVATE_APT+=(-o "Dir::Etc::SourceList=$state/sources.list"
+            -o "Dir::Etc::SourceParts=$state/parts")
+    fi
+}
+
+# have_debs DEBS PACKAGE...: every PACKAGE has its .deb in the folder DEBS.
+have_debs() {
+    local debs=$1 package
+    shift
+    for package in "$@"; do
+        compgen -G "$debs/${package}_*.deb" >/dev/null || return 1
+    done
+}
+
+# fetch_debs WHAT DEBS PACKAGE...: downloads PACKAGE... with PRIVATE_APT into
+# DEBS (a folder of ZELP_FETCH_CACHE), tried as fetch_retry tries. Does
+# nothing when DEBS holds them all already.
+fetch_debs() {
+    local what=$1 debs=$2
+    shift 2
+    have_debs "$debs" "$@" && return 0
+    mkdir -p "$debs"
+    echo "$what: reading the package lists to download $*" >&2
+    fetch_retry "$what (apt-get update and download $*)" download_debs_once "$what" "$debs" "$@"
+}
+
+# download_debs_once WHAT DEBS PACKAGE...: one try of fetch_debs. A list
+# caught mid-sync leaves the last good copy in use: only the download counts.
+download_debs_once() {
+    local what=$1 debs=$2
+    shift 2
+    apt-get "${PRIVATE_APT[@]}" update -qq ||
+        echo "$what: apt-get update failed; downloading with the lists at hand" >&2
+    rm -f "$debs"/*.deb
+    (cd "$debs" && apt-get "${PRIVATE_APT[@]}" download -qq "$@") && have_debs "$debs" "$@"
 }
