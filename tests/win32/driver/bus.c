@@ -229,6 +229,33 @@ static NTSTATUS report_self(DEVICE_OBJECT* device, ULONG_PTR* relations) {
     return STATUS_SUCCESS;
 }
 
+/* What every child answers alike: its ids, itself as the target of a
+ * relation, and the state changes it has nothing to do for. Any other
+ * request keeps the status it came with. */
+static void answer_as_child(DEVICE_OBJECT* device, const struct printer_identity* identity,
+                            IRP* irp, NTSTATUS* status, ULONG_PTR* information) {
+    IO_STACK_LOCATION* stack = IoGetCurrentIrpStackLocation(irp);
+
+    switch (stack->MinorFunction) {
+        case IRP_MN_QUERY_ID:
+            *status = query_id(identity, stack->Parameters.QueryId.IdType, irp, information);
+            break;
+        case IRP_MN_QUERY_DEVICE_RELATIONS:
+            if (stack->Parameters.QueryDeviceRelations.Type == TargetDeviceRelation)
+                *status = report_self(device, information);
+            break;
+        case IRP_MN_QUERY_REMOVE_DEVICE:
+        case IRP_MN_CANCEL_REMOVE_DEVICE:
+        case IRP_MN_QUERY_STOP_DEVICE:
+        case IRP_MN_CANCEL_STOP_DEVICE:
+        case IRP_MN_STOP_DEVICE:
+            *status = STATUS_SUCCESS;
+            break;
+        default:
+            break;
+    }
+}
+
 static NTSTATUS printer_pnp(DEVICE_OBJECT* device, IRP* irp) {
     IO_STACK_LOCATION* stack = IoGetCurrentIrpStackLocation(irp);
     device_state* state = state_of(device);
@@ -236,17 +263,9 @@ static NTSTATUS printer_pnp(DEVICE_OBJECT* device, IRP* irp) {
     NTSTATUS status = irp->IoStatus.Status;
 
     switch (stack->MinorFunction) {
-        case IRP_MN_QUERY_ID:
-            status = query_id(&k_printers[state->id - ZELP_TEST_FIRST_PRINTER],
-                              stack->Parameters.QueryId.IdType, irp, &information);
-            break;
         case IRP_MN_QUERY_CAPABILITIES:
             fill_capabilities(state, stack->Parameters.DeviceCapabilities.Capabilities);
             status = STATUS_SUCCESS;
-            break;
-        case IRP_MN_QUERY_DEVICE_RELATIONS:
-            if (stack->Parameters.QueryDeviceRelations.Type == TargetDeviceRelation)
-                status = report_self(device, &information);
             break;
         case IRP_MN_START_DEVICE:
             log_pnp(state->id, stack->MinorFunction);
@@ -260,14 +279,9 @@ static NTSTATUS printer_pnp(DEVICE_OBJECT* device, IRP* irp) {
         case IRP_MN_REMOVE_DEVICE:
             log_pnp(state->id, stack->MinorFunction);
             return remove_printer(device, irp);
-        case IRP_MN_QUERY_REMOVE_DEVICE:
-        case IRP_MN_CANCEL_REMOVE_DEVICE:
-        case IRP_MN_QUERY_STOP_DEVICE:
-        case IRP_MN_CANCEL_STOP_DEVICE:
-        case IRP_MN_STOP_DEVICE:
-            status = STATUS_SUCCESS;
-            break;
         default:
+            answer_as_child(device, &k_printers[state->id - ZELP_TEST_FIRST_PRINTER], irp, &status,
+                            &information);
             break;
     }
     return complete_logged(NULL, irp, status, information);
@@ -297,17 +311,10 @@ static NTSTATUS taken_pnp(DEVICE_OBJECT* device, IRP* irp) {
     NTSTATUS status = irp->IoStatus.Status;
 
     switch (stack->MinorFunction) {
-        case IRP_MN_QUERY_ID:
-            status = query_id(&k_taken, stack->Parameters.QueryId.IdType, irp, &information);
-            break;
         case IRP_MN_QUERY_CAPABILITIES:
             stack->Parameters.DeviceCapabilities.Capabilities->RawDeviceOK = 1;
             stack->Parameters.DeviceCapabilities.Capabilities->UniqueID = 1;
             status = STATUS_SUCCESS;
-            break;
-        case IRP_MN_QUERY_DEVICE_RELATIONS:
-            if (stack->Parameters.QueryDeviceRelations.Type == TargetDeviceRelation)
-                status = report_self(device, &information);
             break;
         case IRP_MN_REMOVE_DEVICE:
             complete_logged(NULL, irp, STATUS_SUCCESS, 0);
@@ -316,14 +323,10 @@ static NTSTATUS taken_pnp(DEVICE_OBJECT* device, IRP* irp) {
             return STATUS_SUCCESS;
         case IRP_MN_START_DEVICE:
         case IRP_MN_SURPRISE_REMOVAL:
-        case IRP_MN_QUERY_REMOVE_DEVICE:
-        case IRP_MN_CANCEL_REMOVE_DEVICE:
-        case IRP_MN_QUERY_STOP_DEVICE:
-        case IRP_MN_CANCEL_STOP_DEVICE:
-        case IRP_MN_STOP_DEVICE:
             status = STATUS_SUCCESS;
             break;
         default:
+            answer_as_child(device, &k_taken, irp, &status, &information);
             break;
     }
     return complete_logged(NULL, irp, status, information);
